@@ -1,0 +1,35 @@
+#pragma once
+
+#include "common/board_data.h"
+#include "image/layout.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+using ImageHeader = std::array<std::uint8_t, layout::kHeaderSize>;
+
+// The BDP region as built: the table, then the first 2048 bytes of the data area.
+struct BdpRegion {
+    std::array<std::uint8_t, layout::kBdpTableSize> table{};
+    std::array<std::uint8_t, layout::kBdpDataAreaSize> data{};
+};
+
+struct BdpPlacement {
+    std::uint32_t bdpOffset = 0;
+    std::uint32_t bdpSize = 0;
+};
+
+BdpPlacement read_bdp_placement(const ImageHeader& header);
+
+// Builds the table and the data area for boardData into a zero-filled region.
+void build_bdp_region(const BoardData& boardData, BdpRegion& region);
+
+// Recomputes the digest chain in its fixed order, each digest covering the ones
+// before it: table digest, then second-area digest, then header digest.
+// Run after every change to the table or the header.
+void reseal_digest_chain(ImageHeader& header, const BdpRegion& region);
+
+// Header sealing: clears the expansion-ROM descriptor when exprom is 0, builds
+// the region and reseals. Digest failures are reported by calcHash and ignored.
+void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region);

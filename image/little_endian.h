@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+// The one way the image's 32-bit fields are read and written.
+inline std::uint32_t load_le32(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 |
+           std::uint32_t{bytes[offset + 2]} << 16 | std::uint32_t{bytes[offset + 3]} << 24;
+}
+
+inline void store_le32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+// Reads whole lines of any length from a file descriptor. A line keeps its line
+// feed; a carriage return directly before the line feed is dropped; the last
+// line may lack its line feed. A read error ends the input like end of file.
+class LineReader {
+  public:
+    explicit LineReader(int fd) : fd_(fd) {}
+
+    // False when no line is left; `line` then holds nothing.
+    bool next(std::string& line);
+
+  private:
+    bool refill();
+
+    int fd_;
+    std::array<char, 64 * 1024> buffer_{};
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};

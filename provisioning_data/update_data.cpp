@@ -1,0 +1,92 @@
+#include "provisioning_data/update_data.h"
+
+#include "common/file.h"
+#include "common/report.h"
+#include "provisioning_data/device_key.h"
+#include "provisioning_data/line_reader.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string lowercase_ascii(std::string_view line) {
+    std::string lowered(line);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return lowered;
+}
+
+// A later value replaces an earlier one whole; an empty value closed by a
+// less-than sign writes nothing, so the earlier value stays.
+void store_tag_value(std::string_view line, std::string_view tag, std::string& destination) {
+    const std::optional<TagValue> value = find_tag_value(line, tag);
+    if (!value || (value->closed_by_less_than && value->text.empty())) {
+        return;
+    }
+    destination.assign(value->text);
+}
+
+// Takes the entry's values from one line; true when the line ends the entry.
+bool take_entry_line(std::string_view line, std::string& macText, std::string& phyText,
+                     std::string& imageName, std::uint32_t& exprom) {
+    store_tag_value(line, kMacTag, macText);
+    store_tag_value(line, kPhyTag, phyText);
+    if (const std::optional<TagValue> value = find_tag_value(line, kExpromTag)) {
+        exprom = exprom_switch(value->text);
+    }
+    if (find_tag_value(line, kImageTag)) {
+        store_tag_value(line, kImageTag, imageName);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<TagValue> find_tag_value(std::string_view line, std::string_view tag) {
+    const std::size_t tag_at = line.find(tag);
+    if (tag_at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view rest = line.substr(tag_at + tag.size());
+    const std::size_t less_than = rest.find('<');
+    if (less_than == std::string_view::npos) {
+        return TagValue{rest, false};
+    }
+    return TagValue{rest.substr(0, less_than), true};
+}
+
+bool is_key_line(std::string_view line) {
+    return line.find(kKeyLineMarker) != std::string_view::npos;
+}
+
+bool opens_entry(std::string_view line, std::string_view key) {
+    return is_key_line(line) && lowercase_ascii(line).find(key) != std::string::npos;
+}
+
+std::uint32_t exprom_switch(std::string_view value) {
+    return value == "True" ? 1 : 0;
+}
+
+Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
+                    std::string& phyText, std::string& imageName, std::uint32_t& exprom) {
+    const UniqueFd file = open_for_reading(path);
+    if (!file.valid()) {
+        print_line("Unable to open file! ", path);
+        return PROVKIT_ERR_FILE;
+    }
+    LineReader reader(file.get());
+    bool in_entry = false;
+    std::string line;
+    while (reader.next(line)) {
+        if (!in_entry && !opens_entry(line, key)) {
+            continue;
+        }
+        in_entry = true;
+        if (take_entry_line(line, macText, phyText, imageName, exprom)) {
+            return PROVKIT_OK;
+        }
+    }
+    return in_entry ? PROVKIT_OK : PROVKIT_ERR_DATA;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "common/status.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view kMacTag = "<mac>";
+inline constexpr std::string_view kPhyTag = "<phy>";
+inline constexpr std::string_view kExpromTag = "<exprom>";
+inline constexpr std::string_view kImageTag = "<image>";
+
+// A tag's value: the text after the tag's first occurrence up to the next
+// less-than sign, or to the end of the line (its line feed included).
+struct TagValue {
+    std::string_view text;
+    bool closed_by_less_than = false;
+};
+
+std::optional<TagValue> find_tag_value(std::string_view line, std::string_view tag);
+
+// A line holding the key-line marker exactly as written.
+bool is_key_line(std::string_view line);
+
+// A key line whose lowercase form (A to Z only) holds the device key.
+bool opens_entry(std::string_view line, std::string_view key);
+
+// The expansion-ROM switch a "<exprom>" value gives.
+std::uint32_t exprom_switch(std::string_view value);
+
+// Finds the device's entry in the update-data file and takes its values.
+// A destination is changed only by a tag of the entry. 0, 67 or 69.
+Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
+                    std::string& phyText, std::string& imageName, std::uint32_t& exprom);

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs what building, testing and benchmarking need on a fresh Debian machine.
+set -eu
+
+missing=""
+for package in cmake g++ make pkg-config libtomcrypt-dev libgtest-dev hyperfine; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=""
+else
+    as_root="sudo"
+fi
+echo "Installing:$missing"
+$as_root apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -qq --no-install-recommends $missing
