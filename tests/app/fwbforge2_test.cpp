@@ -1,0 +1,343 @@
+// End to end: the real fwbforge2 in a fresh directory; its standard output byte
+// for byte, its exit status and the bytes it leaves on disk.
+#include "tests/support/test_support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::string> kDevice = {"fb2f", "0a01", "fb2f", "0001"};
+const std::string kKeyLine = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
+const ImageSpec kBase = {64 * 1024 + 5, 0x2000, 0x400, 1};
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+struct RunOptions {
+    mode_t umask = 022;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
+std::string entry(std::string_view mac, std::string_view phy, std::string_view image,
+                  std::string_view exprom = "False", std::string_view key = kKeyLine) {
+    return "<devices>\n  <device>\n    " + std::string(key) + "\n    <mac>" + std::string(mac) +
+           "</mac>\n    <phy>" + std::string(phy) + "</phy>\n    <exprom>" + std::string(exprom) +
+           "</exprom>\n    <image>" + std::string(image) + "</image>\n  </device>\n</devices>\n";
+}
+
+std::string progress(std::string_view image, int mac, int phy, int exprom = 0) {
+    return "exprom        :" + std::to_string(exprom) + "\nImage Name    :" + std::string(image) +
+           "\nmacBdpLen     :" + std::to_string(mac) + "\nphyBdpLen     :" + std::to_string(phy) +
+           "\n";
+}
+
+class Fwbforge2 : public testing::Test {
+  protected:
+    void SetUp() override {
+        write_file(dir / "update.xml", entry("0a0b0c", "d0d1", "base.fwb"));
+        write_base(kBase);
+    }
+
+    void write_base(const ImageSpec& spec) {
+        base = make_image(spec);
+        write_file(dir / "base.fwb", base);
+    }
+
+    RunResult run(std::vector<std::string> args, const RunOptions& options = {}) const {
+        int out[2];
+        EXPECT_EQ(::pipe(out), 0);
+        std::FILE* err = std::tmpfile();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            exec_in_dir(args, options, out[1], ::fileno(err));
+        }
+        ::close(out[1]);
+        RunResult result;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
+            result.out.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(out[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::rewind(err);
+        for (int c; (c = std::fgetc(err)) != EOF;) {
+            result.err.push_back(static_cast<char>(c));
+        }
+        std::fclose(err);
+        return result;
+    }
+
+    RunResult run_device(std::string_view output, const RunOptions& options = {}) const {
+        std::vector<std::string> args = kDevice;
+        args.push_back("update.xml");
+        args.push_back(std::string(output));
+        return run(args, options);
+    }
+
+    [[noreturn]] void exec_in_dir(const std::vector<std::string>& args, const RunOptions& options,
+                                  int out, int err) const {
+        if (::chdir(dir.path().c_str()) != 0) {
+            ::_exit(127);
+        }
+        ::umask(options.umask);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        std::vector<char*> argv = {const_cast<char*>(FWBFORGE2_PATH)};
+        for (const std::string& arg : args) {
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(FWBFORGE2_PATH, argv.data());
+        ::_exit(127);
+    }
+
+    void expect_base_untouched() const { EXPECT_EQ(read_file(dir / "base.fwb"), base); }
+
+    TempDir dir;
+    std::string base;
+};
+
+TEST_F(Fwbforge2, ProvisionsTheBaseImageAndPrintsTheRun) {
+    const RunResult r = run_device("out.fwb");
+    EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  out.fwb\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+    expect_base_untouched();
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"base.fwb", "out.fwb", "update.xml"}));
+}
+
+struct PlacementCase {
+    std::string name;
+    ImageSpec spec;
+    std::string exprom;
+};
+
+TEST_F(Fwbforge2, KeepsEveryByteOutsideTheRegionWhereverTheRegionLies) {
+    const std::vector<PlacementCase> cases = {
+        {"region right after the header", {8192, 6144, 2048, 2}, "False"},
+        {"region exactly large enough", {9000, 7000, 288 + 4 + 4, 3}, "False"},
+        {"region larger than table and data area", {20000, 6200, 6000, 4}, "False"},
+        {"region ending the file", {12000, 8000, 4000, 5}, "False"},
+        {"length not a multiple of any block", {(1 << 20) + 77, 0x9000, 0x800, 6}, "False"},
+        {"expansion ROM left on", kBase, "True"},
+    };
+    for (const PlacementCase& c : cases) {
+        write_base(c.spec);
+        write_file(dir / "update.xml", entry("0a0b0c", "d0d1", "base.fwb", c.exprom));
+        const RunResult r = run_device("out.fwb");
+        EXPECT_EQ(r.status, 0) << c.name << r.out;
+        SCOPED_TRACE(c.name);
+        expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c",
+                           c.exprom == "False");
+        expect_base_untouched();
+    }
+}
+
+struct FailureCase {
+    std::string name;
+    ImageSpec spec;
+    std::string updateData;
+    std::string out;
+    int status;
+};
+
+TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
+    const std::string good = entry("0a0b0c", "d0d1", "base.fwb");
+    const std::string provisionFails = progress("base.fwb", 3, 2);
+    const std::string returns67 = "fwbforge2: provisionFile() returns 67\n";
+    const std::string returns69 = "fwbforge2: provisionFile() returns 69\n";
+    const std::string invalid = "Invalid BDP region in input fwb base.fwb\n";
+    const std::string readBdp = "exprom        :0\nImage Name    :base.fwb\n";
+    const std::string withNul("bas\0e.fwb", 9);
+    const std::vector<FailureCase> cases = {
+        {"no entry", kBase, entry("0a0b", "d0", "base.fwb", "False", "<pciid vid=\"fb2f\" />"),
+         "fwbforge2: get_xml_data() returns 69\nfwbforge2: readBdp() returns 69\n", 69},
+        {"odd MAC text", kBase, entry("0a0b0", "d0d1", "base.fwb"),
+         readBdp + "fwbforge2: Odd mac_string\nfwbforge2: readBdp() returns 1\n", 1},
+        {"non-hex PHY text", kBase, entry("0a0b0c", "d0 1", "base.fwb"),
+         readBdp + "fwbforge2: Bad phy_string\nfwbforge2: readBdp() returns 65\n", 65},
+        {"MAC text over 1024 bytes", kBase, entry(std::string(2050, 'a'), "d0d1", "base.fwb"),
+         readBdp + "fwbforge2: Long mac_string\nfwbforge2: readBdp() returns 69\n", 69},
+        {"base image missing", kBase, entry("0a0b0c", "d0d1", "gone.fwb"),
+         progress("gone.fwb", 3, 2) + "Input fwb not present gone.fwb\n" + returns67, 67},
+        {"image name carrying its line feed", kBase,
+         kKeyLine + "<mac>0a0b0c</mac><phy>d0d1</phy><exprom>False<\n<image>base.fwb\n",
+         progress("base.fwb\n", 3, 2) + "Input fwb not present base.fwb\n\n" + returns67, 67},
+        {"image name holding a NUL", kBase, entry("0a0b0c", "d0d1", withNul),
+         progress(withNul, 3, 2) + "Input fwb not present " + withNul + "\n" + returns67, 67},
+        {"region too small",
+         {9000, 7000, 288 + 4 + 3, 1},
+         good,
+         provisionFails + "PHY and MAC BDP length Check\n " + returns69,
+         69},
+        {"region overlapping the header",
+         {9000, 4096, 1024, 1},
+         good,
+         provisionFails + invalid + returns69,
+         69},
+        {"region past the end",
+         {9000, 8000, 1024, 1},
+         good,
+         provisionFails + invalid + returns69,
+         69},
+        {"region end beyond 32 bits",
+         {9000, 0xFFFFFF00, 0x200, 1},
+         good,
+         provisionFails + invalid + returns69,
+         69},
+        {"base shorter than its header",
+         {5000, 6144, 1024, 1},
+         good,
+         provisionFails + invalid + returns69,
+         69},
+        {"base without region fields",
+         {4000, 0, 0, 1},
+         good,
+         provisionFails + "PHY and MAC BDP length Check\n " + returns69,
+         69},
+    };
+    for (const FailureCase& c : cases) {
+        write_base(c.spec);
+        write_file(dir / "update.xml", c.updateData);
+        for (const bool outputExists : {false, true}) {
+            fs::remove(dir / "out.fwb");
+            if (outputExists) {
+                write_file(dir / "out.fwb", "previous image");
+            }
+            const RunResult r = run_device("out.fwb");
+            EXPECT_EQ(r.out, c.out) << c.name;
+            EXPECT_EQ(r.status, c.status) << c.name;
+            EXPECT_EQ(r.err, "") << c.name;
+            EXPECT_EQ(fs::exists(dir / "out.fwb"), outputExists) << c.name;
+            if (outputExists) {
+                EXPECT_EQ(read_file(dir / "out.fwb"), "previous image") << c.name;
+            }
+            expect_base_untouched();
+            EXPECT_EQ(dir.entries().size(), 2u + outputExists) << c.name << ": a file was left";
+        }
+    }
+}
+
+TEST_F(Fwbforge2, CommandLineFailuresAreReportedBeforeAnyOutput) {
+    const RunResult usage = run({"fb2f", "0a01", "fb2f", "0001", "update.xml"});
+    EXPECT_EQ(usage.out, "Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n");
+    EXPECT_EQ(usage.status, 1);
+
+    const RunResult missing = run({"fb2f", "0a01", "fb2f", "0001", "nothing.xml", "out.fwb"});
+    EXPECT_EQ(missing.out,
+              "Unable to open file! nothing.xml\n"
+              "fwbforge2: get_xml_data() returns 67\nfwbforge2: readBdp() returns 67\n");
+    EXPECT_EQ(missing.status, 67);
+
+    const RunResult unwritable = run_device("no/such/dir/out.fwb");
+    EXPECT_EQ(unwritable.out,
+              progress("base.fwb", 3, 2) + "fwbforge2: provisionFile() returns 67\n");
+    EXPECT_EQ(unwritable.status, 67);
+    EXPECT_FALSE(fs::exists(dir / "no"));
+}
+
+TEST_F(Fwbforge2, ReadsIdentifiersAsLenientBaseSixteenText) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"0xFB2F", "0X0a01", "  fb2f", "+1"}, kKeyLine},
+        {{"1fb2f", "a01", "fb2fzz", "0001"}, kKeyLine},
+        {{"123456789", "-1", "0", "zz"},
+         R"(<pciid vid="ffff" did="ffff" sdid="0000" svid="0000" />)"},
+        {{"-FFFF", "0x", "FFFFFFFF", "-0x2"},
+         R"(<pciid vid="0001" did="0000" sdid="fffe" svid="ffff" />)"},
+    };
+    for (const auto& [ids, key] : cases) {
+        write_file(dir / "update.xml", entry("0a0b0c", "d0d1", "base.fwb", "False", key));
+        std::vector<std::string> args = ids;
+        args.insert(args.end(), {"update.xml", "out.fwb", "ignored", "extra"});
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << ids[0] << " " << ids[1] << " " << ids[2] << " " << ids[3]
+                               << r.out;
+    }
+}
+
+TEST_F(Fwbforge2, RefusesToOverwriteTheBaseImageByAnyName) {
+    ASSERT_EQ(::link((dir / "base.fwb").c_str(), (dir / "hard.fwb").c_str()), 0);
+    fs::create_symlink("base.fwb", dir / "soft.fwb");
+    for (const std::string output : {"base.fwb", "./base.fwb", "hard.fwb", "soft.fwb"}) {
+        const RunResult r = run_device(output);
+        EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Output fwb is the input fwb " + output +
+                             "\nfwbforge2: provisionFile() returns 67\n");
+        EXPECT_EQ(r.status, 67);
+        expect_base_untouched();
+    }
+}
+
+TEST_F(Fwbforge2, WritesDevicesDirectlyAndChecksEveryWrite) {
+    const RunResult toNull = run_device("/dev/null");
+    EXPECT_EQ(toNull.out, progress("base.fwb", 3, 2) + "Custom fwb generated  /dev/null\n");
+    EXPECT_EQ(toNull.status, 0);
+    const RunResult toFull = run_device("/dev/full");
+    EXPECT_EQ(toFull.out, progress("base.fwb", 3, 2) + "Unable to write output fwb /dev/full\n" +
+                              "fwbforge2: provisionFile() returns 67\n");
+    EXPECT_EQ(toFull.status, 67);
+}
+
+TEST_F(Fwbforge2, AFailedWriteLeavesTheExistingOutputAndNoTemporaryFile) {
+    write_file(dir / "out.fwb", "previous image");
+    const RunResult r = run_device("out.fwb", {022, 16 * 1024});
+    EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Unable to write output fwb out.fwb\n" +
+                         "fwbforge2: provisionFile() returns 67\n");
+    EXPECT_EQ(r.status, 67);
+    EXPECT_EQ(read_file(dir / "out.fwb"), "previous image");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"base.fwb", "out.fwb", "update.xml"}));
+}
+
+TEST_F(Fwbforge2, ANewOutputFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
+    const auto mode_of = [&](const char* name) {
+        return fs::status(dir / name).permissions() & fs::perms::mask;
+    };
+    ASSERT_EQ(run_device("new.fwb", {027}).status, 0);
+    EXPECT_EQ(mode_of("new.fwb"), fs::perms(0640));
+    write_file(dir / "old.fwb", "x");
+    fs::permissions(dir / "old.fwb", fs::perms(0604));
+    ASSERT_EQ(run_device("old.fwb").status, 0);
+    EXPECT_EQ(mode_of("old.fwb"), fs::perms(0604));
+}
+
+TEST_F(Fwbforge2, AnOutputLinkKeepsItsPlaceAndItsTargetIsReplaced) {
+    fs::create_directory(dir / "images");
+    write_file(dir / "images" / "device.fwb", "previous image");
+    fs::create_symlink("images/device.fwb", dir / "link.fwb");
+    ASSERT_EQ(run_device("link.fwb").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.fwb"));
+    expect_provisioned(base, read_file(dir / "images" / "device.fwb"), "\xd0\xd1", "\x0a\x0b\x0c",
+                       true);
+    EXPECT_EQ(fs::directory_iterator(dir / "images")->path().filename(), "device.fwb");
+}
+
+TEST_F(Fwbforge2, UsesLongOutputPathsWhole) {
+    const std::string longName(255, 'n');
+    std::string deepPath;
+    for (int level = 0; level < 6; ++level) {
+        deepPath += std::string(60, static_cast<char>('a' + level)) + "/";
+    }
+    fs::create_directories(dir / deepPath);
+    for (const std::string& output : {longName, deepPath + "out.fwb"}) {
+        const RunResult r = run_device(output);
+        EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  " + output + "\n");
+        expect_provisioned(base, read_file(dir / output), "\xd0\xd1", "\x0a\x0b\x0c", true);
+    }
+}
+
+} // namespace

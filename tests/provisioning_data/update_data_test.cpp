@@ -1,0 +1,135 @@
+#include "provisioning_data/device_key.h"
+#include "provisioning_data/update_data.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kKeyLine = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
+const std::string kOtherKeyLine = R"(<pciid vid="fb2f" did="0a02" sdid="0001" svid="fb2f" />)";
+
+struct Lookup {
+    Status status = PROVKIT_OK;
+    std::string mac;
+    std::string phy;
+    std::string image;
+    std::uint32_t exprom = 1;
+};
+
+Lookup look_up(std::string_view content) {
+    TempDir dir;
+    write_file(dir / "update.xml", content);
+    Lookup found;
+    found.status = get_xml_data(format_device_key({0x0a01, 0xfb2f, 0xfb2f, 0x0001}),
+                                (dir / "update.xml").string(), found.mac, found.phy, found.image,
+                                found.exprom);
+    return found;
+}
+
+struct LookupCase {
+    std::string name;
+    std::string content;
+    Lookup expected;
+};
+
+void PrintTo(const Lookup& l, std::ostream* os) {
+    *os << "{" << l.status << ", mac=" << l.mac << ", phy=" << l.phy << ", image=" << l.image
+        << ", exprom=" << l.exprom << "}";
+}
+
+bool operator==(const Lookup& a, const Lookup& b) {
+    return a.status == b.status && a.mac == b.mac && a.phy == b.phy && a.image == b.image &&
+           a.exprom == b.exprom;
+}
+
+} // namespace
+
+TEST(DeviceKey, IsFiftyFiveLowercaseCharactersWithSdidBeforeSvid) {
+    const std::string key = format_device_key({0x0A01, 0xFB2F, 0xC0C0, 0x0001});
+    EXPECT_EQ(key, R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="c0c0" />)");
+    EXPECT_EQ(key.size(), 55u);
+}
+
+TEST(GetXmlData, ReadsTheEntryAsTheScannerDefinesIt) {
+    const std::string entry = kKeyLine +
+                              "\n<mac>0a0b</mac>\n<phy>0c</phy>\n<exprom>False</exprom>\n"
+                              "<image>base.fwb</image>\n";
+    const std::string longLine(3000, ' ');
+    const std::vector<LookupCase> cases = {
+        {"entry over several lines",
+         "<devices>\n" + entry + "</devices>\n",
+         {PROVKIT_OK, "0a0b", "0c", "base.fwb", 0}},
+        {"uppercase hex digits match",
+         R"(<pciid vid="FB2F" did="0A01" sdid="0001" svid="FB2F" /><image>u</image>)",
+         {PROVKIT_OK, "", "", "u", 1}},
+        {"uppercase tag name is no key line",
+         R"(<PCIID VID="fb2f" did="0a01" sdid="0001" svid="fb2f" /><image>u</image>)",
+         {PROVKIT_ERR_DATA, "", "", "", 1}},
+        {"two blanks",
+         R"(<pciid vid="fb2f"  did="0a01" sdid="0001" svid="fb2f" /><image>u<)",
+         {PROVKIT_ERR_DATA, "", "", "", 1}},
+        {"other order",
+         R"(<pciid vid="fb2f" sdid="0001" did="0a01" svid="fb2f" /><image>u<)",
+         {PROVKIT_ERR_DATA, "", "", "", 1}},
+        {"no blank before />",
+         R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f"/><image>u<)",
+         {PROVKIT_ERR_DATA, "", "", "", 1}},
+        {"single quotes",
+         R"(<pciid vid='fb2f' did='0a01' sdid='0001' svid='fb2f' /><image>u<)",
+         {PROVKIT_ERR_DATA, "", "", "", 1}},
+        {"all tags on the key line",
+         kKeyLine + "<mac>01</mac><phy>02</phy><exprom>True</exprom><image>one</image>\n",
+         {PROVKIT_OK, "01", "02", "one", 1}},
+        {"exprom lowercase true",
+         kKeyLine + "<exprom>true</exprom><image>i<",
+         {PROVKIT_OK, "", "", "i", 0}},
+        {"exprom blank before True",
+         kKeyLine + "<exprom> True</exprom><image>i<",
+         {PROVKIT_OK, "", "", "i", 0}},
+        {"exprom True up to the line feed",
+         kKeyLine + "<exprom>True\n<image>i<",
+         {PROVKIT_OK, "", "", "i", 0}},
+        {"last exprom decides",
+         kKeyLine + "<exprom>False<\n<exprom>True<\n<image>i<",
+         {PROVKIT_OK, "", "", "i", 1}},
+        {"entry runs into the next device's lines",
+         kKeyLine + "<mac>aa</mac>\n" + kOtherKeyLine + "\n<phy>bb</phy>\n<image>next</image>\n",
+         {PROVKIT_OK, "aa", "bb", "next", 1}},
+        {"no image at all", kKeyLine + "\n<mac>aa</mac>\n", {PROVKIT_OK, "aa", "", "", 1}},
+        {"tags before the entry are not read",
+         "<mac>ff</mac>\n" + kKeyLine + "<image>i<",
+         {PROVKIT_OK, "", "", "i", 1}},
+        {"value without a less-than sign keeps its line feed",
+         kKeyLine + "\n<mac>0a0b\n<image>base.fwb\n",
+         {PROVKIT_OK, "0a0b\n", "", "base.fwb\n", 1}},
+        {"empty value closed by < keeps the earlier one",
+         kKeyLine + "\n<mac>0a0b</mac>\n<mac></mac>\n<image>i<",
+         {PROVKIT_OK, "0a0b", "", "i", 1}},
+        {"a later shorter value replaces the earlier whole",
+         kKeyLine + "\n<mac>0a0b0c</mac>\n<mac>ff</mac>\n<image>i<",
+         {PROVKIT_OK, "ff", "", "i", 1}},
+        {"carriage returns dropped",
+         kKeyLine + "\r\n<image>base.fwb\r\n",
+         {PROVKIT_OK, "", "", "base.fwb\n", 1}},
+        {"key past 1023 characters of a long line",
+         longLine + kKeyLine + "<image>far<\n",
+         {PROVKIT_OK, "", "", "far", 1}},
+        {"image name longer than 255 kept whole",
+         kKeyLine + "<image>" + std::string(300, 'n') + "<",
+         {PROVKIT_OK, "", "", std::string(300, 'n'), 1}},
+    };
+    for (const LookupCase& c : cases) {
+        EXPECT_EQ(look_up(c.content), c.expected) << c.name;
+    }
+}
+
+TEST(GetXmlData, UnopenableFileIsStatus67WithItsLine) {
+    testing::internal::CaptureStdout();
+    std::string mac, phy, image;
+    std::uint32_t exprom = 1;
+    EXPECT_EQ(get_xml_data(kKeyLine, "/nonexistent/update.xml", mac, phy, image, exprom),
+              PROVKIT_ERR_FILE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Unable to open file! /nonexistent/update.xml\n");
+}

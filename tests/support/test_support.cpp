@@ -1,0 +1,127 @@
+#include "tests/support/test_support.h"
+
+#include "image/calc_hash.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <span>
+#include <stdlib.h>
+
+TempDir::TempDir() {
+    std::string name = (std::filesystem::temp_directory_path() / "fwbforge2-test-XXXXXX").string();
+    path_ = ::mkdtemp(name.data());
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void write_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t le32(std::string_view bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= std::uint32_t{static_cast<std::uint8_t>(bytes[offset + i])} << (8 * i);
+    }
+    return value;
+}
+
+void put_le32(std::string& bytes, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<char>(value >> (8 * i));
+    }
+}
+
+std::string sha256(std::string_view bytes) {
+    std::array<std::uint8_t, 32> digest{};
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    EXPECT_EQ(calcHash(digest, std::span(data, bytes.size())), PROVKIT_OK);
+    return {digest.begin(), digest.end()};
+}
+
+std::string hex_to_bytes(std::string_view hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return bytes;
+}
+
+std::string make_image(const ImageSpec& spec) {
+    std::string image(spec.size, '\0');
+    for (std::size_t i = 0; i < spec.size; ++i) {
+        image[i] = static_cast<char>((i * 131 + (i >> 9) + spec.seed * 7u) | 1u);
+    }
+    if (spec.size >= 4136) {
+        put_le32(image, 4128, spec.bdpOffset);
+        put_le32(image, 4132, spec.bdpSize);
+    }
+    return image;
+}
+
+namespace {
+
+std::string padded(std::string_view blob) {
+    std::string bytes(blob);
+    bytes.resize((blob.size() + 3) / 4 * 4, '\0');
+    return bytes;
+}
+
+std::string table_entry(std::uint32_t type, std::string_view blob) {
+    std::string entry(4, '\0');
+    put_le32(entry, 0, type | static_cast<std::uint32_t>(blob.size()) << 8);
+    return entry + sha256(padded(blob));
+}
+
+} // namespace
+
+std::string expected_region(std::string_view phy, std::string_view mac, std::size_t bdpSize) {
+    std::string table = table_entry(1, phy) + table_entry(2, mac);
+    table.resize(288, '\0');
+    std::string region = table + padded(phy) + padded(mac);
+    region.resize(bdpSize, '\0');
+    return region;
+}
+
+void expect_provisioned(std::string_view base, std::string_view out, std::string_view phy,
+                        std::string_view mac, bool expromCleared) {
+    ASSERT_EQ(out.size(), base.size());
+    const std::size_t bdpOffset = le32(base, 4128);
+    const std::size_t bdpSize = le32(base, 4132);
+    const auto sealed = [&](std::size_t at) {
+        return at < 32 || (at >= 224 && at < 256) || (at >= 4140 && at < 4172) ||
+               (expromCleared && at >= 4112 && at < 4120) ||
+               (at >= bdpOffset && at < bdpOffset + bdpSize);
+    };
+    std::size_t unexpected = 0;
+    for (std::size_t at = 0; at < base.size(); ++at) {
+        unexpected += !sealed(at) && out[at] != base[at];
+    }
+    EXPECT_EQ(unexpected, 0u) << "bytes changed outside the sealed fields and the BDP region";
+    if (expromCleared) {
+        EXPECT_EQ(out.substr(4112, 8), std::string(8, '\0'));
+    }
+    EXPECT_EQ(out.substr(bdpOffset, bdpSize), expected_region(phy, mac, bdpSize));
+    EXPECT_EQ(out.substr(4140, 32), sha256(out.substr(bdpOffset, 288))) << "table digest";
+    EXPECT_EQ(out.substr(224, 32), sha256(out.substr(4096, 2048))) << "second-area digest";
+    EXPECT_EQ(out.substr(0, 32), sha256(out.substr(32, 2272))) << "header digest";
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    std::vector<std::string> entries() const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+void write_file(const std::filesystem::path& path, std::string_view bytes);
+std::string read_file(const std::filesystem::path& path);
+
+std::uint32_t le32(std::string_view bytes, std::size_t offset);
+void put_le32(std::string& bytes, std::size_t offset, std::uint32_t value);
+std::string sha256(std::string_view bytes);
+std::string hex_to_bytes(std::string_view hex);
+
+// A base image from a short description: opaque filler with the BDP region's
+// place written into the header.
+struct ImageSpec {
+    std::size_t size = 0;
+    std::uint32_t bdpOffset = 0;
+    std::uint32_t bdpSize = 0;
+    std::uint8_t seed = 1;
+};
+std::string make_image(const ImageSpec& spec);
+
+// The BDP region a correct run writes for these blobs, built independently.
+std::string expected_region(std::string_view phy, std::string_view mac, std::size_t bdpSize);
+
+// Checks an output against its base image: same length, same bytes outside
+// the sealed header fields and the BDP region, the expected region and every
+// digest of the chain recomputed over its range.
+void expect_provisioned(std::string_view base, std::string_view out, std::string_view phy,
+                        std::string_view mac, bool expromCleared);
