@@ -13,14 +13,19 @@ Digest digest_at(std::span<std::uint8_t> bytes, std::size_t offset) {
     return bytes.subspan(offset).first<kDigestSize>();
 }
 
-void write_table_entry(BdpRegion& region, std::size_t index, std::uint32_t type,
-                       std::uint32_t length, std::size_t dataOffset) {
-    const std::span<std::uint8_t> entry =
-        std::span(region.table).subspan(index * kBdpTableEntrySize, kBdpTableEntrySize);
-    store_le32(entry, kBdpEntryDescriptorOffset, type | length << kBlobLengthShift);
-    const std::span<const std::uint8_t> padded_blob =
-        std::span(region.data).subspan(dataOffset, align4(length));
-    (void)calcHash(digest_at(entry, kBdpEntryDigestOffset), padded_blob);
+void store_table_entry(std::span<std::uint8_t, kBdpTableSize> table, std::size_t index,
+                       const BdpTableEntry& entry) {
+    const std::span<std::uint8_t> bytes =
+        table.subspan(index * kBdpTableEntrySize, kBdpTableEntrySize);
+    store_le32(bytes, kBdpEntryDescriptorOffset, entry.type | entry.length << kBlobLengthShift);
+    std::copy(entry.digest.begin(), entry.digest.end(), bytes.begin() + kBdpEntryDigestOffset);
+}
+
+BdpTableEntry blob_entry(const BdpRegion& region, std::uint32_t type, std::uint32_t length,
+                         std::size_t dataOffset) {
+    BdpTableEntry entry{type, length, {}};
+    (void)calcHash(entry.digest, std::span(region.data).subspan(dataOffset, align4(length)));
+    return entry;
 }
 
 void clear_exprom_descriptor(ImageHeader& header) {
@@ -37,8 +42,10 @@ void build_bdp_region(const BoardData& boardData, BdpRegion& region) {
     const std::size_t macOffset = align4(boardData.phyBdpLen);
     std::copy_n(boardData.phyBdp.begin(), boardData.phyBdpLen, region.data.begin());
     std::copy_n(boardData.macBdp.begin(), boardData.macBdpLen, region.data.begin() + macOffset);
-    write_table_entry(region, kPhyEntryIndex, kBlobTypePhy, boardData.phyBdpLen, 0);
-    write_table_entry(region, kMacEntryIndex, kBlobTypeMac, boardData.macBdpLen, macOffset);
+    store_table_entry(region.table, kPhyEntryIndex,
+                      blob_entry(region, kBlobTypePhy, boardData.phyBdpLen, 0));
+    store_table_entry(region.table, kMacEntryIndex,
+                      blob_entry(region, kBlobTypeMac, boardData.macBdpLen, macOffset));
 }
 
 void reseal_digest_chain(ImageHeader& header, const BdpRegion& region) {

@@ -15,6 +15,14 @@ struct BdpRegion {
     std::array<std::uint8_t, layout::kBdpDataAreaSize> data{};
 };
 
+// One entry of the BDP table: the blob's type and unpadded length, and the
+// digest of the blob as it lies in the data area, padded to 4 bytes.
+struct BdpTableEntry {
+    std::uint32_t type = 0;
+    std::uint32_t length = 0;
+    std::array<std::uint8_t, layout::kDigestSize> digest{};
+};
+
 struct BdpPlacement {
     std::uint32_t bdpOffset = 0;
     std::uint32_t bdpSize = 0;
