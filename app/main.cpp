@@ -1,12 +1,12 @@
 // fwbforge2 VID DID SVID SSID updatedata.xml output.fwb
 #include "common/board_data.h"
 #include "common/device_id.h"
+#include "common/hex.h"
 #include "common/report.h"
 #include "image/provision_file.h"
 #include "provisioning_data/board_data_stage.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,19 +17,6 @@ constexpr int kArgumentCount = 7;
 
 bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::optional<std::uint32_t> hex_digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<std::uint32_t>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<std::uint32_t>(c - 'a' + 10);
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<std::uint32_t>(c - 'A' + 10);
-    }
-    return std::nullopt;
 }
 
 // Base-16 text as a 32-bit strtoul reads it (blanks, sign, 0x prefix, stop at
@@ -44,14 +31,15 @@ std::uint16_t parse_identifier(std::string_view text) {
         ++at;
     }
     const bool has_prefix = at + 2 < text.size() && text[at] == '0' &&
-                            (text[at + 1] == 'x' || text[at + 1] == 'X') && hex_digit(text[at + 2]);
+                            (text[at + 1] == 'x' || text[at + 1] == 'X') &&
+                            hex_digit_value(text[at + 2]);
     if (has_prefix) {
         at += 2;
     }
     std::uint64_t value = 0;
     bool saturated = false;
-    for (; at < text.size() && hex_digit(text[at]); ++at) {
-        value = value << 4 | *hex_digit(text[at]);
+    for (; at < text.size() && hex_digit_value(text[at]); ++at) {
+        value = value << 4 | *hex_digit_value(text[at]);
         if (value > UINT32_MAX) {
             saturated = true;
             value = UINT32_MAX;

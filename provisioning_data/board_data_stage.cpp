@@ -1,5 +1,6 @@
 #include "provisioning_data/board_data_stage.h"
 
+#include "common/hex.h"
 #include "common/report.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/update_data.h"
@@ -8,19 +9,6 @@
 #include <optional>
 
 namespace {
-
-std::optional<std::uint8_t> hex_digit_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return static_cast<std::uint8_t>(c - '0');
-    }
-    if (c >= 'a' && c <= 'f') {
-        return static_cast<std::uint8_t>(c - 'a' + 10);
-    }
-    if (c >= 'A' && c <= 'F') {
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    }
-    return std::nullopt;
-}
 
 bool all_hex_digits(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
