@@ -1,7 +1,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build deps test bench demo format clean
+.PHONY: all build deps test bench demo example-image install format clean
 
 all: build
 
@@ -22,6 +22,13 @@ bench: deps build
 
 demo: deps build
 	scripts/demo.sh $(BUILD_DIR)
+
+# Regenerates the example's base image; the tests check that the committed one matches.
+example-image: build
+	$(BUILD_DIR)/examples/make_example_image examples/example-base.fwb 262144 65536 4096 2026
+
+install: build
+	cmake --install $(BUILD_DIR)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,3 +31,20 @@ bool names_a_file(std::string_view path);
 
 // An invalid handle when the file cannot be opened.
 UniqueFd open_for_reading(std::string_view path);
+
+// A whole file mapped for reading: only the pages looked at are read, so a large
+// image costs no memory. An empty file maps to no bytes.
+class MappedFile {
+  public:
+    MappedFile() = default;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile();
+
+    // False when the path names no regular file that can be opened and mapped.
+    bool open(std::string_view path);
+    std::span<const std::uint8_t> bytes() const { return bytes_; }
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+};

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 
 // The value of one hexadecimal digit (0-9, a-f, A-F), or nothing.
 constexpr std::optional<std::uint8_t> hex_digit_value(char c) {
@@ -16,3 +18,6 @@ constexpr std::optional<std::uint8_t> hex_digit_value(char c) {
     }
     return std::nullopt;
 }
+
+// Lowercase hexadecimal text of bytes, two digits a byte.
+std::string to_hex(std::span<const std::uint8_t> bytes);

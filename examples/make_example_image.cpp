@@ -4,7 +4,7 @@
 #include "common/board_data.h"
 #include "image/header_sealing.h"
 #include "image/layout.h"
-#include "image/little_endian.h"
+#include "image/bytes.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 #include "image/header_sealing.h"
 
+#include "image/bytes.h"
 #include "image/calc_hash.h"
-#include "image/little_endian.h"
 
 #include <algorithm>
 
@@ -38,6 +38,11 @@ BdpPlacement read_bdp_placement(const ImageHeader& header) {
     return {load_le32(header, kBdpOffsetOffset), load_le32(header, kBdpSizeOffset)};
 }
 
+bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLength) {
+    const std::uint64_t regionEnd = std::uint64_t{placement.bdpOffset} + placement.bdpSize;
+    return placement.bdpOffset >= kHeaderSize && regionEnd <= imageLength;
+}
+
 void build_bdp_region(const BoardData& boardData, BdpRegion& region) {
     const std::size_t macOffset = align4(boardData.phyBdpLen);
     std::copy_n(boardData.phyBdp.begin(), boardData.phyBdpLen, region.data.begin());
@@ -52,9 +57,9 @@ void reseal_digest_chain(ImageHeader& header, const BdpRegion& region) {
     const std::span<std::uint8_t> bytes(header);
     (void)calcHash(digest_at(bytes, kTableDigestOffset), region.table);
     (void)calcHash(digest_at(bytes, kSecondAreaDigestOffset),
-                   bytes.subspan(kSecondAreaBegin, kSecondAreaEnd - kSecondAreaBegin));
+                   bytes.subspan(kSecondArea.offset, kSecondArea.length));
     (void)calcHash(digest_at(bytes, kHeaderDigestOffset),
-                   bytes.subspan(kHeaderDigestedBegin, kHeaderDigestedEnd - kHeaderDigestedBegin));
+                   bytes.subspan(kHeaderDigested.offset, kHeaderDigested.length));
 }
 
 void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region) {

@@ -30,6 +30,9 @@ struct BdpPlacement {
 
 BdpPlacement read_bdp_placement(const ImageHeader& header);
 
+// The region starts after the header and ends inside an image of that length.
+bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLength);
+
 // Builds the table and the data area for boardData into a zero-filled region.
 void build_bdp_region(const BoardData& boardData, BdpRegion& region);
 

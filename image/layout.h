@@ -9,14 +9,17 @@ namespace layout {
 
 inline constexpr std::size_t kDigestSize = 32;
 
+struct ByteRange {
+    std::size_t offset;
+    std::size_t length;
+};
+
 // Header, the first 6144 bytes of the image.
 inline constexpr std::size_t kHeaderSize = 0x1800;
 inline constexpr std::size_t kHeaderDigestOffset = 0x0000;
-inline constexpr std::size_t kHeaderDigestedBegin = 0x0020;
-inline constexpr std::size_t kHeaderDigestedEnd = 0x0900;
+inline constexpr ByteRange kHeaderDigested = {0x0020, 0x0900 - 0x0020};
 inline constexpr std::size_t kSecondAreaDigestOffset = 0x00E0;
-inline constexpr std::size_t kSecondAreaBegin = 0x1000;
-inline constexpr std::size_t kSecondAreaEnd = 0x1800;
+inline constexpr ByteRange kSecondArea = {0x1000, 0x1800 - 0x1000};
 inline constexpr std::size_t kExpromDescriptorOffset = 0x1010;
 inline constexpr std::size_t kExpromDescriptorSize = 8;
 inline constexpr std::size_t kBdpOffsetOffset = 0x1020;

@@ -96,12 +96,6 @@ bool region_holds_board_data(const BdpPlacement& placement, const BoardData& boa
            placement.bdpSize >= bdp_bytes_needed(boardData.phyBdpLen, boardData.macBdpLen);
 }
 
-// The region must start after the header and end inside the base image.
-bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLength) {
-    const std::uint64_t regionEnd = std::uint64_t{placement.bdpOffset} + placement.bdpSize;
-    return placement.bdpOffset >= kHeaderSize && regionEnd <= imageLength;
-}
-
 bool write_bdp_region(int out, const BdpRegion& region, std::uint32_t bdpSize) {
     const std::uint64_t dataBytes = bdpSize - kBdpTableSize;
     const std::size_t built =

@@ -5,17 +5,7 @@
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/line_reader.h"
 
-#include <algorithm>
-
 namespace {
-
-std::string lowercase_ascii(std::string_view line) {
-    std::string lowered(line);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return lowered;
-}
 
 // A later value replaces an earlier one whole; an empty value closed by a
 // less-than sign writes nothing, so the earlier value stays.
@@ -25,21 +15,6 @@ void store_tag_value(std::string_view line, std::string_view tag, std::string& d
         return;
     }
     destination.assign(value->text);
-}
-
-// Takes the entry's values from one line; true when the line ends the entry.
-bool take_entry_line(std::string_view line, std::string& macText, std::string& phyText,
-                     std::string& imageName, std::uint32_t& exprom) {
-    store_tag_value(line, kMacTag, macText);
-    store_tag_value(line, kPhyTag, phyText);
-    if (const std::optional<TagValue> value = find_tag_value(line, kExpromTag)) {
-        exprom = exprom_switch(value->text);
-    }
-    if (find_tag_value(line, kImageTag)) {
-        store_tag_value(line, kImageTag, imageName);
-        return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -69,6 +44,19 @@ std::uint32_t exprom_switch(std::string_view value) {
     return value == "True" ? 1 : 0;
 }
 
+bool take_entry_line(std::string_view line, EntryValues& values) {
+    store_tag_value(line, kMacTag, values.macText);
+    store_tag_value(line, kPhyTag, values.phyText);
+    if (const std::optional<TagValue> value = find_tag_value(line, kExpromTag)) {
+        values.exprom = exprom_switch(value->text);
+    }
+    if (find_tag_value(line, kImageTag)) {
+        store_tag_value(line, kImageTag, values.imageName);
+        return true;
+    }
+    return false;
+}
+
 Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
                     std::string& phyText, std::string& imageName, std::uint32_t& exprom) {
     const UniqueFd file = open_for_reading(path);
@@ -77,16 +65,23 @@ Status get_xml_data(std::string_view key, std::string_view path, std::string& ma
         return PROVKIT_ERR_FILE;
     }
     LineReader reader(file.get());
+    EntryValues values{macText, phyText, imageName, exprom};
     bool in_entry = false;
+    bool entry_ended = false;
     std::string line;
-    while (reader.next(line)) {
+    while (!entry_ended && reader.next(line)) {
         if (!in_entry && !opens_entry(line, key)) {
             continue;
         }
         in_entry = true;
-        if (take_entry_line(line, macText, phyText, imageName, exprom)) {
-            return PROVKIT_OK;
-        }
+        entry_ended = take_entry_line(line, values);
     }
-    return in_entry ? PROVKIT_OK : PROVKIT_ERR_DATA;
+    if (!in_entry) {
+        return PROVKIT_ERR_DATA;
+    }
+    macText = values.macText;
+    phyText = values.phyText;
+    imageName = values.imageName;
+    exprom = values.exprom;
+    return PROVKIT_OK;
 }

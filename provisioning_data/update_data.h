@@ -30,6 +30,17 @@ bool opens_entry(std::string_view line, std::string_view key);
 // The expansion-ROM switch a "<exprom>" value gives.
 std::uint32_t exprom_switch(std::string_view value);
 
+// The values an entry gives, as the lines of the entry set them.
+struct EntryValues {
+    std::string macText;
+    std::string phyText;
+    std::string imageName;
+    std::uint32_t exprom = 1;
+};
+
+// Takes one line of an entry into values; true when the line ends the entry.
+bool take_entry_line(std::string_view line, EntryValues& values);
+
 // Finds the device's entry in the update-data file and takes its values.
 // A destination is changed only by a tag of the entry. 0, 67 or 69.
 Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,

@@ -1,16 +1,20 @@
 #!/bin/sh
-# Provisions the bundled example for one device in BUILD_DIR/demo.
+# Provisions the bundled example for one device in BUILD_DIR/demo and verifies the result.
 # Usage: scripts/demo.sh BUILD_DIR
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
 demo="$build/demo"
-mkdir -p "$demo" && cd "$demo"
-cp "$root/examples/update-data.xml" .
-# 1 MiB of filler with a 4 KiB BDP region at 64 KiB, sealed with empty board data.
-"$build/examples/make_example_image" example-base.fwb 1048576 65536 4096 2026
+rm -rf "$demo" && mkdir -p "$demo" && cd "$demo"
+cp "$root/examples/update-data.xml" "$root/examples/example-base.fwb" .
 
-echo "\$ fwbforge2 fb2f 0a02 fb2f 0011 update-data.xml device.fwb"
-"$build/app/fwbforge2" fb2f 0a02 fb2f 0011 update-data.xml device.fwb
-echo "(in $demo)"
+run() {
+    echo "\$ $*"
+    "$build/app/$@"
+    echo
+}
+run fwbinspect --update-data update-data.xml
+run fwbforge2 fb2f 0a02 fb2f 0011 update-data.xml device.fwb
+run fwbinspect device.fwb
+echo "(files in $demo)"
