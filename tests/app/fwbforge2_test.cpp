@@ -2,11 +2,7 @@
 // for byte, its exit status and the bytes it leaves on disk.
 #include "tests/support/test_support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -16,17 +12,6 @@ namespace {
 const std::vector<std::string> kDevice = {"fb2f", "0a01", "fb2f", "0001"};
 const std::string kKeyLine = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
 const ImageSpec kBase = {64 * 1024 + 5, 0x2000, 0x400, 1};
-
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-struct RunOptions {
-    mode_t umask = 022;
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-};
 
 std::string entry(std::string_view mac, std::string_view phy, std::string_view image,
                   std::string_view exprom = "False", std::string_view key = kKeyLine) {
@@ -53,30 +38,8 @@ class Fwbforge2 : public testing::Test {
         write_file(dir / "base.fwb", base);
     }
 
-    RunResult run(std::vector<std::string> args, const RunOptions& options = {}) const {
-        int out[2];
-        EXPECT_EQ(::pipe(out), 0);
-        std::FILE* err = std::tmpfile();
-        const pid_t child = ::fork();
-        if (child == 0) {
-            exec_in_dir(args, options, out[1], ::fileno(err));
-        }
-        ::close(out[1]);
-        RunResult result;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) {
-            result.out.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(out[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::rewind(err);
-        for (int c; (c = std::fgetc(err)) != EOF;) {
-            result.err.push_back(static_cast<char>(c));
-        }
-        std::fclose(err);
-        return result;
+    RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const {
+        return run_program(dir.path(), FWBFORGE2_PATH, args, options);
     }
 
     RunResult run_device(std::string_view output, const RunOptions& options = {}) const {
@@ -84,26 +47,6 @@ class Fwbforge2 : public testing::Test {
         args.push_back("update.xml");
         args.push_back(std::string(output));
         return run(args, options);
-    }
-
-    [[noreturn]] void exec_in_dir(const std::vector<std::string>& args, const RunOptions& options,
-                                  int out, int err) const {
-        if (::chdir(dir.path().c_str()) != 0) {
-            ::_exit(127);
-        }
-        ::umask(options.umask);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        std::vector<char*> argv = {const_cast<char*>(FWBFORGE2_PATH)};
-        for (const std::string& arg : args) {
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(FWBFORGE2_PATH, argv.data());
-        ::_exit(127);
     }
 
     void expect_base_untouched() const { EXPECT_EQ(read_file(dir / "base.fwb"), base); }

@@ -2,11 +2,15 @@
 
 #include "image/calc_hash.h"
 
+#include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <span>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 TempDir::TempDir() {
     std::string name = (std::filesystem::temp_directory_path() / "fwbforge2-test-XXXXXX").string();
@@ -124,4 +128,60 @@ void expect_provisioned(std::string_view base, std::string_view out, std::string
     EXPECT_EQ(out.substr(4140, 32), sha256(out.substr(bdpOffset, 288))) << "table digest";
     EXPECT_EQ(out.substr(224, 32), sha256(out.substr(4096, 2048))) << "second-area digest";
     EXPECT_EQ(out.substr(0, 32), sha256(out.substr(32, 2272))) << "header digest";
+}
+
+namespace {
+
+[[noreturn]] void exec_in_dir(const std::filesystem::path& dir, const std::string& program,
+                              const std::vector<std::string>& args, const RunOptions& options,
+                              int out, int err) {
+    if (::chdir(dir.c_str()) != 0) {
+        ::_exit(127);
+    }
+    ::umask(options.umask);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
+std::string read_all(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+}
+
+} // namespace
+
+RunResult run_program(const std::filesystem::path& dir, const std::string& program,
+                      const std::vector<std::string>& args, const RunOptions& options) {
+    int out[2];
+    EXPECT_EQ(::pipe(out), 0);
+    std::FILE* err = std::tmpfile();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        exec_in_dir(dir, program, args, options, out[1], ::fileno(err));
+    }
+    ::close(out[1]);
+    RunResult result;
+    result.out = read_all(out[0]);
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    ::lseek(::fileno(err), 0, SEEK_SET);
+    result.err = read_all(::fileno(err));
+    std::fclose(err);
+    return result;
 }

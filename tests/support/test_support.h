@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
+#include <sys/types.h>
 #include <vector>
 
 // A fresh directory, removed with everything in it at the end of the test.
@@ -48,3 +50,18 @@ std::string expected_region(std::string_view phy, std::string_view mac, std::siz
 // digest of the chain recomputed over its range.
 void expect_provisioned(std::string_view base, std::string_view out, std::string_view phy,
                         std::string_view mac, bool expromCleared);
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1; // the exit status, or 128 + the signal that ended it
+};
+
+struct RunOptions {
+    mode_t umask = 022;
+    rlim_t fileSizeLimit = RLIM_INFINITY; // SIGXFSZ is ignored, so a write past it fails
+};
+
+// Runs program with args in dir and collects what it printed and how it ended.
+RunResult run_program(const std::filesystem::path& dir, const std::string& program,
+                      const std::vector<std::string>& args, const RunOptions& options = {});
