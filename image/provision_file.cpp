@@ -87,6 +87,12 @@ int copy_by_blocks(int in, int out, bool to_end, std::uint64_t remaining) {
     return 0;
 }
 
+// A short base image leaves the rest of the header zero; a failed read is no
+// short file (a directory opens, but does not read).
+bool read_base_header(const UniqueFd& base, struct stat& status, ImageHeader& header) {
+    return base.valid() && ::fstat(base.get(), &status) == 0 && read_up_to(base.get(), header) >= 0;
+}
+
 bool blobs_fit_record(const BoardData& boardData) {
     return boardData.phyBdpLen <= kBlobCapacity && boardData.macBdpLen <= kBlobCapacity;
 }
@@ -146,13 +152,11 @@ Status provisionFile(const BoardData& boardData, std::string_view basePath,
     print_number_line("phyBdpLen     :", boardData.phyBdpLen);
     const UniqueFd base = open_for_reading(basePath);
     struct stat baseStatus {};
-    if (!base.valid() || ::fstat(base.get(), &baseStatus) != 0) {
+    ImageHeader header{};
+    if (!read_base_header(base, baseStatus, header)) {
         print_line("Input fwb not present ", basePath);
         return PROVKIT_ERR_FILE;
     }
-    // A short base image leaves the rest of the header zero.
-    ImageHeader header{};
-    (void)read_up_to(base.get(), header);
     const BdpPlacement placement = read_bdp_placement(header);
     if (!region_holds_board_data(placement, boardData)) {
         print_text("PHY and MAC BDP length Check\n ");

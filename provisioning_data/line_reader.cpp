@@ -22,6 +22,7 @@ bool LineReader::refill() {
     } while (count < 0 && errno == EINTR);
     begin_ = 0;
     end_ = count > 0 ? static_cast<std::size_t>(count) : 0;
+    failed_ = failed_ || count < 0;
     return end_ > 0;
 }
 

@@ -6,13 +6,15 @@
 
 // Reads whole lines of any length from a file descriptor. A line keeps its line
 // feed; a carriage return directly before the line feed is dropped; the last
-// line may lack its line feed. A read error ends the input like end of file.
+// line may lack its line feed. A read error ends the input and is remembered.
 class LineReader {
   public:
     explicit LineReader(int fd) : fd_(fd) {}
 
     // False when no line is left; `line` then holds nothing.
     bool next(std::string& line);
+    // True once a read has failed (a directory, an I/O error): the lines were cut short.
+    bool failed() const { return failed_; }
 
   private:
     bool refill();
@@ -21,4 +23,5 @@ class LineReader {
     std::array<char, 64 * 1024> buffer_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    bool failed_ = false;
 };

@@ -76,6 +76,11 @@ Status get_xml_data(std::string_view key, std::string_view path, std::string& ma
         in_entry = true;
         entry_ended = take_entry_line(line, values);
     }
+    // A file that fails to read is not a file without the entry.
+    if (reader.failed()) {
+        print_line("Unable to open file! ", path);
+        return PROVKIT_ERR_FILE;
+    }
     if (!in_entry) {
         return PROVKIT_ERR_DATA;
     }

@@ -42,6 +42,7 @@ struct EntryValues {
 bool take_entry_line(std::string_view line, EntryValues& values);
 
 // Finds the device's entry in the update-data file and takes its values.
-// A destination is changed only by a tag of the entry. 0, 67 or 69.
+// A destination is changed only by a tag of the entry. 0, 67 (the file cannot be
+// opened or read) or 69 (no entry).
 Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
                     std::string& phyText, std::string& imageName, std::uint32_t& exprom);

@@ -205,6 +205,9 @@ Status check_update_data(std::string_view path, UpdateDataCheck& check) {
     for (std::string line; reader.next(line);) {
         scan.take(++number, line);
     }
+    if (reader.failed()) {
+        return PROVKIT_ERR_FILE;
+    }
     scan.finish();
     return PROVKIT_OK;
 }

@@ -31,5 +31,5 @@ struct UpdateDataCheck {
 
 // Reads the update-data file as fwbforge2's scanner does, for every device at
 // once, and reports what would surprise the person who wrote it. Image names are
-// looked up relative to the working directory. 0, or 67 when it cannot be opened.
+// looked up relative to the working directory. 0, or 67 when it cannot be read.
 Status check_update_data(std::string_view path, UpdateDataCheck& check);
