@@ -1,7 +1,11 @@
 BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 10
 JOBS ?= $(shell nproc)
 
-.PHONY: all build deps test bench demo example-image install format clean
+.PHONY: all build deps sanitize test fuzz bench demo example-image install format clean
 
 all: build
 
@@ -14,8 +18,19 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: deps build
+test: deps build sanitize
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SMOKE_SECONDS)
+
+# The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
+sanitize:
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DFWBFORGE2_SANITIZE=ON
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+
+# Each harness for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=300 for a longer run).
+fuzz: deps
+	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 bench: deps build
 	scripts/bench.sh $(BUILD_DIR)
@@ -34,4 +49,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

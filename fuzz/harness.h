@@ -1,0 +1,64 @@
+#pragma once
+
+// What the harnesses share: a scratch folder for the files the tool must read
+// and write, and a check that stops the run loudly when an invariant breaks.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (0)
+
+namespace fuzz {
+
+// A folder of this process's own, removed at exit; the tool's messages are silenced.
+inline const std::filesystem::path& scratch() {
+    static const struct Scratch {
+        std::filesystem::path path;
+        Scratch() {
+            std::string name =
+                (std::filesystem::temp_directory_path() / "fwbforge2-fuzz-XXXXXX").string();
+            path = ::mkdtemp(name.data());
+            std::freopen("/dev/null", "w", stdout);
+        }
+        ~Scratch() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
+
+inline std::string_view text_of(const std::uint8_t* data, std::size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+inline std::span<const std::uint8_t> bytes_of(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+inline std::string write_scratch_file(std::string_view name, std::string_view bytes) {
+    const std::filesystem::path path = scratch() / name;
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+}
+
+inline std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace fuzz
