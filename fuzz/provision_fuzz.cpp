@@ -84,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Input input(data, size);
     BoardData board;
     board.exprom = input.take(1) & 1;
-    board.phyBdpLen = input.take(2) % (kBlobCapacity + 1);
-    board.macBdpLen = input.take(2) % (kBlobCapacity + 1);
+    board.phyBdpLen = static_cast<std::uint32_t>(input.take(2) % (kBlobCapacity + 1));
+    board.macBdpLen = static_cast<std::uint32_t>(input.take(2) % (kBlobCapacity + 1));
     Placement placement;
     placement.forced = (input.take(1) & 1) != 0;
     placement.gap = input.take(2);

@@ -2,7 +2,9 @@
 // for byte, its exit status and the bytes it leaves on disk.
 #include "tests/support/test_support.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -154,7 +156,10 @@ TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
          good,
          provisionFails + "PHY and MAC BDP length Check\n " + returns69,
          69},
+        {"base image a directory", kBase, entry("0a0b0c", "d0d1", "folder"),
+         progress("folder", 3, 2) + "Input fwb not present folder\n" + returns67, 67},
     };
+    fs::create_directory(dir / "folder");
     for (const FailureCase& c : cases) {
         write_base(c.spec);
         write_file(dir / "update.xml", c.updateData);
@@ -172,7 +177,8 @@ TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
                 EXPECT_EQ(read_file(dir / "out.fwb"), "previous image") << c.name;
             }
             expect_base_untouched();
-            EXPECT_EQ(dir.entries().size(), 2u + outputExists) << c.name << ": a file was left";
+            EXPECT_EQ(read_file(dir / "update.xml"), c.updateData);
+            EXPECT_EQ(dir.entries().size(), 3u + outputExists) << c.name << ": a file was left";
         }
     }
 }
@@ -281,6 +287,44 @@ TEST_F(Fwbforge2, UsesLongOutputPathsWhole) {
         EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  " + output + "\n");
         expect_provisioned(base, read_file(dir / output), "\xd0\xd1", "\x0a\x0b\x0c", true);
     }
+}
+
+TEST_F(Fwbforge2, SixteenRunsAtOnceOnOneOutputEachSucceedAndLeaveOneWholeImage) {
+    ASSERT_EQ(run_device("expected.fwb").status, 0);
+    std::vector<std::thread> runs;
+    std::vector<RunResult> results(16);
+    for (RunResult& result : results) {
+        runs.emplace_back([&] { result = run_device("out.fwb"); });
+    }
+    for (std::thread& run : runs) {
+        run.join();
+    }
+    for (const RunResult& result : results) {
+        EXPECT_EQ(result.status, 0) << result.out << result.err;
+    }
+    EXPECT_EQ(read_file(dir / "out.fwb"), read_file(dir / "expected.fwb"));
+    EXPECT_EQ(dir.entries(),
+              (std::vector<std::string>{"base.fwb", "expected.fwb", "out.fwb", "update.xml"}));
+}
+
+TEST_F(Fwbforge2, AHundredMegabyteUpdateDataFileNeedsOnlyItsLongestLine) {
+    const std::string filler = "<!-- " + std::string(1000, 'f') + " -->\n";
+    const std::string longLine = R"(<pciid vid="0000" did="0000" sdid="0000" svid="0000" />)" +
+                                 std::string(16 << 20, 'l') + "\n";
+    {
+        std::ofstream out(dir / "update.xml", std::ios::binary);
+        for (int i = 0; i < 100'000; ++i) {
+            out << filler;
+        }
+        out << longLine << entry("0a0b0c", "d0d1", "base.fwb");
+    }
+    const RunResult r = run_device("out.fwb");
+    EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  out.fwb\n");
+    expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+#ifndef FWBFORGE2_SANITIZED
+    // The line, its lowercase copy and the string's growth: far below the file's 100 MB.
+    EXPECT_LT(r.maxRssKiB, 4 * 16 * 1024 + 8 * 1024);
+#endif
 }
 
 } // namespace

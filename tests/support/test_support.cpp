@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -132,9 +133,9 @@ void expect_provisioned(std::string_view base, std::string_view out, std::string
 
 namespace {
 
-[[noreturn]] void exec_in_dir(const std::filesystem::path& dir, const std::string& program,
-                              const std::vector<std::string>& args, const RunOptions& options,
-                              int out, int err) {
+// Only system calls between fork and exec, so tests may run programs from several threads.
+[[noreturn]] void exec_in_dir(const std::filesystem::path& dir, char* const* argv,
+                              const RunOptions& options, int out, int err) {
     if (::chdir(dir.c_str()) != 0) {
         ::_exit(127);
     }
@@ -144,12 +145,7 @@ namespace {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    ::execv(argv[0], argv);
     ::_exit(127);
 }
 
@@ -166,19 +162,26 @@ std::string read_all(int fd) {
 
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options) {
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
     int out[2];
-    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
     std::FILE* err = std::tmpfile();
     const pid_t child = ::fork();
     if (child == 0) {
-        exec_in_dir(dir, program, args, options, out[1], ::fileno(err));
+        exec_in_dir(dir, argv.data(), options, out[1], ::fileno(err));
     }
     ::close(out[1]);
     RunResult result;
     result.out = read_all(out[0]);
     ::close(out[0]);
     int status = 0;
-    ::waitpid(child, &status, 0);
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    result.maxRssKiB = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     ::lseek(::fileno(err), 0, SEEK_SET);
     result.err = read_all(::fileno(err));

@@ -55,6 +55,7 @@ struct RunResult {
     std::string out;
     std::string err;
     int status = -1; // the exit status, or 128 + the signal that ended it
+    long maxRssKiB = 0;
 };
 
 struct RunOptions {
