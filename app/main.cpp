@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int kUsageStatus = 1;
-constexpr int kArgumentCount = 7;
+constexpr int kArgumentCount = 7; // the program name and its six arguments
 
 bool is_space(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
