@@ -57,8 +57,9 @@ class Scan {
 
     void finish() {
         if (!open_.empty()) {
-            report(check_.devices[open_.front()].keyLine,
+            report(first_open_key_line(),
                    "entry has no <image> before the end of the file: its image name is empty");
+            close_entry(0);
         }
         for (const ListedDevice& device : check_.devices) {
             check_blob(device.macLine, "MAC", device.values.macText);
@@ -77,6 +78,14 @@ class Scan {
     }
 
   private:
+    std::size_t first_open_key_line() const {
+        std::size_t line = SIZE_MAX;
+        for (const Cohort& cohort : open_) {
+            line = std::min(line, cohort.openedAt);
+        }
+        return line;
+    }
+
     void report(std::size_t line, std::string message) {
         check_.findings.push_back({line, std::move(message)});
     }
@@ -110,37 +119,61 @@ class Scan {
             return;
         }
         if (!open_.empty() && open_has_values_) {
-            report(check_.devices[open_.front()].keyLine,
-                   "entry has no <image> before line " + line_number(number) +
-                       ": it takes the next device's values");
+            report(first_open_key_line(), "entry has no <image> before line " +
+                                              line_number(number) +
+                                              ": it takes the next device's values");
         }
         ListedDevice device;
         device.id = id;
         device.keyLine = number;
         check_.devices.push_back(device);
-        open_.push_back(check_.devices.size() - 1);
+        if (open_.empty() || open_.back().openedAt != number) {
+            open_.push_back(Cohort{number, {}, {}, 0, 0});
+        }
+        open_.back().devices.push_back(check_.devices.size() - 1);
     }
 
     void take_entry_line_for_open_devices(std::size_t number, std::string_view line) {
         check_values_on(number, line);
         open_has_values_ = open_has_values_ || has_value_tag(line);
         bool ended = false;
-        for (const std::size_t index : open_) {
-            ListedDevice& device = check_.devices[index];
-            const std::string macBefore = device.values.macText;
-            const std::string phyBefore = device.values.phyText;
-            ended = take_entry_line(line, device.values);
-            device.macLine = has_tag(line, kMacTag) && device.values.macText != macBefore
-                                 ? number
-                                 : device.macLine;
-            device.phyLine = has_tag(line, kPhyTag) && device.values.phyText != phyBefore
-                                 ? number
-                                 : device.phyLine;
-            device.imageLine = ended ? number : 0;
+        for (Cohort& cohort : open_) {
+            const EntryValues before = cohort.values;
+            ended = take_entry_line(line, cohort.values);
+            cohort.macLine = cohort.values.macText != before.macText ? number : cohort.macLine;
+            cohort.phyLine = cohort.values.phyText != before.phyText ? number : cohort.phyLine;
         }
         if (ended) {
-            open_.clear();
-            open_has_values_ = false;
+            close_entry(number);
+        }
+        merge_alike_cohorts();
+    }
+
+    void close_entry(std::size_t imageLine) {
+        for (const Cohort& cohort : open_) {
+            for (const std::size_t index : cohort.devices) {
+                ListedDevice& device = check_.devices[index];
+                device.values = cohort.values;
+                device.macLine = cohort.macLine;
+                device.phyLine = cohort.phyLine;
+                device.imageLine = imageLine;
+            }
+        }
+        open_.clear();
+        open_has_values_ = false;
+    }
+
+    // Cohorts that hold the same values stay alike on every later line, so the
+    // work per line stays small however many devices one entry lists.
+    void merge_alike_cohorts() {
+        for (std::size_t i = 0; i < open_.size(); ++i) {
+            for (std::size_t j = open_.size() - 1; j > i; --j) {
+                if (open_[i].alike(open_[j])) {
+                    open_[i].devices.insert(open_[i].devices.end(), open_[j].devices.begin(),
+                                            open_[j].devices.end());
+                    open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(j));
+                }
+            }
         }
     }
 
@@ -186,9 +219,24 @@ class Scan {
         }
     }
 
+    // Devices whose entry has not met its "<image>" and that so far took the same values.
+    struct Cohort {
+        std::size_t openedAt;
+        std::vector<std::size_t> devices;
+        EntryValues values;
+        std::size_t macLine;
+        std::size_t phyLine;
+
+        bool alike(const Cohort& other) const {
+            return values.macText == other.values.macText &&
+                   values.phyText == other.values.phyText && values.exprom == other.values.exprom &&
+                   macLine == other.macLine && phyLine == other.phyLine;
+        }
+    };
+
     UpdateDataCheck& check_;
     std::map<std::uint64_t, std::size_t> first_listing_;
-    std::vector<std::size_t> open_; // devices whose entry has not met its "<image>"
+    std::vector<Cohort> open_;
     bool open_has_values_ = false;
 };
 
