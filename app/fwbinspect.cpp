@@ -1,6 +1,6 @@
 // fwbinspect IMAGE [--blobs] [--json]
 // fwbinspect --update-data FILE [--json]
-#include "app/inspect_report.h"
+#include "app/reports.h"
 #include "common/file.h"
 #include "common/report.h"
 #include "common/status.h"

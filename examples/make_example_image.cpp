@@ -2,9 +2,9 @@
 // Writes a synthetic base image: pseudo-random filler from SEED, a header that
 // places the BDP region, an empty but sealed BDP region and a valid digest chain.
 #include "common/board_data.h"
+#include "image/bytes.h"
 #include "image/header_sealing.h"
 #include "image/layout.h"
-#include "image/bytes.h"
 
 #include <algorithm>
 #include <charconv>

@@ -20,11 +20,11 @@ printf '%s\r\n<mac>0a0b</mac><phy>0c</phy><exprom>True</exprom>\r\n<image>base.f
 printf '<pciid vid="FB2F" did="0a01"  sdid="0001" svid="fb2f" />\n%s<mac>0a0</mac>\n<mac></mac><image>i<\n' "$key" > "$corpus/update_data/near-miss.xml"
 
 "$build/examples/make_example_image" "$work/base.fwb" 8192 6144 1024 7
-cp "$work/base.fwb" "$corpus/inspect/sealed-empty.fwb"
+cp "$work/base.fwb" "$corpus/image_reader/sealed-empty.fwb"
 printf '%s<mac>0a0b0c</mac><phy>d0d1</phy><exprom>False</exprom><image>base.fwb</image>\n' "$key" > "$work/u.xml"
 (cd "$work" && "$build/app/fwbforge2" fb2f 0a01 fb2f 0001 u.xml out.fwb > /dev/null)
-cp "$work/out.fwb" "$corpus/inspect/provisioned.fwb"
-head -c 6500 "$work/out.fwb" > "$corpus/inspect/truncated.fwb"
+cp "$work/out.fwb" "$corpus/image_reader/provisioned.fwb"
+head -c 6500 "$work/out.fwb" > "$corpus/image_reader/truncated.fwb"
 
 # exprom 0, PHY 5 and MAC 6 bytes, placed region (gap 16, 4 spare region bytes, 8 after), blobs, image.
 { printf '\000\005\000\006\000\001\020\000\004\010'; printf 'PPPPPMMMMMM'; head -c 7000 "$work/base.fwb"; } \

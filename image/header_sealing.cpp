@@ -34,6 +34,16 @@ void clear_exprom_descriptor(ImageHeader& header) {
 
 } // namespace
 
+BdpTableEntry load_table_entry(std::span<const std::uint8_t, kBdpTableSize> table,
+                               std::size_t index) {
+    const std::span<const std::uint8_t> bytes =
+        table.subspan(index * kBdpTableEntrySize, kBdpTableEntrySize);
+    const std::uint32_t descriptor = load_le32(bytes, kBdpEntryDescriptorOffset);
+    BdpTableEntry entry{descriptor & kBlobTypeMask, descriptor >> kBlobLengthShift, {}};
+    std::copy_n(bytes.begin() + kBdpEntryDigestOffset, kDigestSize, entry.digest.begin());
+    return entry;
+}
+
 BdpPlacement read_bdp_placement(const ImageHeader& header) {
     return {load_le32(header, kBdpOffsetOffset), load_le32(header, kBdpSizeOffset)};
 }

@@ -23,6 +23,10 @@ struct BdpTableEntry {
     std::array<std::uint8_t, layout::kDigestSize> digest{};
 };
 
+// Reads entry index of a table; an unused entry has type 0 and length 0.
+BdpTableEntry load_table_entry(std::span<const std::uint8_t, layout::kBdpTableSize> table,
+                               std::size_t index);
+
 struct BdpPlacement {
     std::uint32_t bdpOffset = 0;
     std::uint32_t bdpSize = 0;

@@ -2,6 +2,7 @@
 
 #include "image/bytes.h"
 #include "image/calc_hash.h"
+#include "image/header_sealing.h"
 
 #include <algorithm>
 #include <optional>
@@ -10,10 +11,9 @@ using namespace layout;
 
 namespace {
 
-DigestCheck check_digest(std::span<const std::uint8_t> container, std::uint64_t digestOffset,
+DigestCheck check_digest(std::optional<std::span<const std::uint8_t>> stored,
                          std::optional<std::span<const std::uint8_t>> covered) {
     DigestCheck check;
-    const auto stored = checked_slice(container, digestOffset, kDigestSize);
     if (!stored || !covered) {
         return check;
     }
@@ -24,20 +24,19 @@ DigestCheck check_digest(std::span<const std::uint8_t> container, std::uint64_t 
 
 DigestCheck check_header_digest(std::span<const std::uint8_t> image, std::size_t digestOffset,
                                 ByteRange covered) {
-    return check_digest(image, digestOffset, checked_slice(image, covered.offset, covered.length));
+    return check_digest(checked_slice(image, digestOffset, kDigestSize),
+                        checked_slice(image, covered.offset, covered.length));
 }
 
-EntryInspection inspect_entry(std::span<const std::uint8_t> table, std::size_t index,
+EntryInspection inspect_entry(const BdpTableEntry& stored, std::size_t index,
                               std::span<const std::uint8_t> dataArea, std::uint64_t dataOffset) {
-    const std::size_t entryOffset = index * kBdpTableEntrySize;
-    const std::uint32_t descriptor = load_le32(table, entryOffset + kBdpEntryDescriptorOffset);
     EntryInspection entry;
     entry.index = index;
-    entry.type = descriptor & 0xff;
-    entry.length = descriptor >> kBlobLengthShift;
+    entry.type = stored.type;
+    entry.length = stored.length;
     entry.dataOffset = dataOffset;
     const auto padded = checked_slice(dataArea, dataOffset, align4(entry.length));
-    entry.digest = check_digest(table, entryOffset + kBdpEntryDigestOffset, padded);
+    entry.digest = check_digest(stored.digest, padded);
     entry.inRegion = padded.has_value();
     if (padded) {
         entry.blob = padded->first(entry.length);
@@ -48,7 +47,8 @@ EntryInspection inspect_entry(std::span<const std::uint8_t> table, std::size_t i
 void inspect_table(std::span<const std::uint8_t> image, ImageInspection& inspection) {
     const BdpPlacement& placement = inspection.placement;
     const auto table = checked_slice(image, placement.bdpOffset, kBdpTableSize);
-    inspection.tableDigest = check_digest(image, kTableDigestOffset, table);
+    inspection.tableDigest =
+        check_digest(checked_slice(image, kTableDigestOffset, kDigestSize), table);
     if (!table) {
         return;
     }
@@ -60,11 +60,13 @@ void inspect_table(std::span<const std::uint8_t> image, ImageInspection& inspect
     const std::span<const std::uint8_t> dataArea =
         *checked_slice(image, dataStart, std::min(regionData, inFile));
     std::uint64_t dataOffset = 0;
+    const std::span<const std::uint8_t, kBdpTableSize> fixedTable(table->data(), kBdpTableSize);
     for (std::size_t index = 0; index < kBdpTableEntryCount; ++index) {
-        if (load_le32(*table, index * kBdpTableEntrySize + kBdpEntryDescriptorOffset) == 0) {
+        const BdpTableEntry stored = load_table_entry(fixedTable, index);
+        if (stored.type == 0 && stored.length == 0) {
             continue;
         }
-        EntryInspection entry = inspect_entry(*table, index, dataArea, dataOffset);
+        EntryInspection entry = inspect_entry(stored, index, dataArea, dataOffset);
         dataOffset += align4(entry.length);
         inspection.entries.push_back(entry);
     }

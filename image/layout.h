@@ -34,6 +34,7 @@ inline constexpr std::size_t kBdpEntryDescriptorOffset = 0;
 inline constexpr std::size_t kBdpEntryDigestOffset = 4;
 inline constexpr std::size_t kBdpDataAreaSize = 2048;
 inline constexpr unsigned kBlobLengthShift = 8;
+inline constexpr std::uint32_t kBlobTypeMask = 0xff;
 
 inline constexpr std::size_t kPhyEntryIndex = 0;
 inline constexpr std::size_t kMacEntryIndex = 1;

@@ -61,9 +61,9 @@ class Scan {
                    "entry has no <image> before the end of the file: its image name is empty");
             close_entry(0);
         }
-        for (const ListedDevice& device : check_.devices) {
-            check_blob(device.macLine, "MAC", device.values.macText);
-            check_blob(device.phyLine, "PHY", device.values.phyText);
+        for (ListedDevice& device : check_.devices) {
+            device.macBytes = check_blob(device.macLine, "MAC", device.values.macText);
+            device.phyBytes = check_blob(device.phyLine, "PHY", device.values.phyText);
             check_image_name(device);
         }
         std::sort(check_.findings.begin(), check_.findings.end(),
@@ -190,22 +190,23 @@ class Scan {
         }
     }
 
-    void check_blob(std::size_t line, std::string_view name, std::string_view text) {
+    std::optional<std::size_t> check_blob(std::size_t line, std::string_view name,
+                                          std::string_view text) {
         std::array<std::uint8_t, kBlobCapacity> scratch{};
         switch (string_to_databuff(text, scratch)) {
         case PROVKIT_OK:
-            return;
+            return text.size() / 2;
         case PROVKIT_ERR_ODD_HEX:
             report(line, std::string(name) + " text has an odd length (" +
                              std::to_string(text.size()) + " characters)");
-            return;
+            return std::nullopt;
         case PROVKIT_ERR_BAD_HEX:
             report(line, std::string(name) + " text holds a character that is not a hex digit");
-            return;
+            return std::nullopt;
         default:
             report(line, std::string(name) + " text is longer than 1024 bytes (" +
                              std::to_string(text.size() / 2) + " bytes)");
-            return;
+            return std::nullopt;
         }
     }
 

@@ -5,6 +5,7 @@
 #include "provisioning_data/update_data.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,8 @@ struct ListedDevice {
     EntryValues values;
     std::size_t macLine = 0; // where the value taken came from; 0 when none
     std::size_t phyLine = 0;
+    std::optional<std::size_t> macBytes; // the decoded length; none when the text is invalid
+    std::optional<std::size_t> phyBytes;
 };
 
 struct Finding {

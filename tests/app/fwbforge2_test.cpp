@@ -13,7 +13,7 @@ namespace {
 
 const std::vector<std::string> kDevice = {"fb2f", "0a01", "fb2f", "0001"};
 const std::string kKeyLine = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
-const ImageSpec kBase = {64 * 1024 + 5, 0x2000, 0x400, 1};
+const ImageShape kBase = {64 * 1024 + 5, 0x2000, 0x400, 1};
 
 std::string entry(std::string_view mac, std::string_view phy, std::string_view image,
                   std::string_view exprom = "False", std::string_view key = kKeyLine) {
@@ -35,8 +35,8 @@ class Fwbforge2 : public testing::Test {
         write_base(kBase);
     }
 
-    void write_base(const ImageSpec& spec) {
-        base = make_image(spec);
+    void write_base(const ImageShape& shape) {
+        base = make_image(shape);
         write_file(dir / "base.fwb", base);
     }
 
@@ -69,7 +69,7 @@ TEST_F(Fwbforge2, ProvisionsTheBaseImageAndPrintsTheRun) {
 
 struct PlacementCase {
     std::string name;
-    ImageSpec spec;
+    ImageShape shape;
     std::string exprom;
 };
 
@@ -83,7 +83,7 @@ TEST_F(Fwbforge2, KeepsEveryByteOutsideTheRegionWhereverTheRegionLies) {
         {"expansion ROM left on", kBase, "True"},
     };
     for (const PlacementCase& c : cases) {
-        write_base(c.spec);
+        write_base(c.shape);
         write_file(dir / "update.xml", entry("0a0b0c", "d0d1", "base.fwb", c.exprom));
         const RunResult r = run_device("out.fwb");
         EXPECT_EQ(r.status, 0) << c.name << r.out;
@@ -96,7 +96,7 @@ TEST_F(Fwbforge2, KeepsEveryByteOutsideTheRegionWhereverTheRegionLies) {
 
 struct FailureCase {
     std::string name;
-    ImageSpec spec;
+    ImageShape shape;
     std::string updateData;
     std::string out;
     int status;
@@ -161,7 +161,7 @@ TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
     };
     fs::create_directory(dir / "folder");
     for (const FailureCase& c : cases) {
-        write_base(c.spec);
+        write_base(c.shape);
         write_file(dir / "update.xml", c.updateData);
         for (const bool outputExists : {false, true}) {
             fs::remove(dir / "out.fwb");

@@ -71,14 +71,14 @@ std::string hex_to_bytes(std::string_view hex) {
     return bytes;
 }
 
-std::string make_image(const ImageSpec& spec) {
-    std::string image(spec.size, '\0');
-    for (std::size_t i = 0; i < spec.size; ++i) {
-        image[i] = static_cast<char>((i * 131 + (i >> 9) + spec.seed * 7u) | 1u);
+std::string make_image(const ImageShape& shape) {
+    std::string image(shape.size, '\0');
+    for (std::size_t i = 0; i < shape.size; ++i) {
+        image[i] = static_cast<char>((i * 131 + (i >> 9) + shape.seed * 7u) | 1u);
     }
-    if (spec.size >= 4136) {
-        put_le32(image, 4128, spec.bdpOffset);
-        put_le32(image, 4132, spec.bdpSize);
+    if (shape.size >= 4136) {
+        put_le32(image, 4128, shape.bdpOffset);
+        put_le32(image, 4132, shape.bdpSize);
     }
     return image;
 }

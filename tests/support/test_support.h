@@ -34,13 +34,13 @@ std::string hex_to_bytes(std::string_view hex);
 
 // A base image from a short description: opaque filler with the BDP region's
 // place written into the header.
-struct ImageSpec {
+struct ImageShape {
     std::size_t size = 0;
     std::uint32_t bdpOffset = 0;
     std::uint32_t bdpSize = 0;
     std::uint8_t seed = 1;
 };
-std::string make_image(const ImageSpec& spec);
+std::string make_image(const ImageShape& shape);
 
 // The BDP region a correct run writes for these blobs, built independently.
 std::string expected_region(std::string_view phy, std::string_view mac, std::size_t bdpSize);

@@ -1,5 +1,5 @@
 // fwbinspect's reader and both of its reports on arbitrary image bytes.
-#include "app/inspect_report.h"
+#include "app/reports.h"
 #include "fuzz/harness.h"
 #include "image/image_inspection.h"
 

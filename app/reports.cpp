@@ -1,9 +1,7 @@
-#include "app/inspect_report.h"
+#include "app/reports.h"
 
-#include "common/board_data.h"
 #include "common/hex.h"
 #include "image/layout.h"
-#include "provisioning_data/board_data_stage.h"
 
 #include <array>
 #include <cstdio>
@@ -130,17 +128,7 @@ std::string key_text(DeviceId id) {
            " ssid=" + hex16(id.ssid);
 }
 
-// The blob's length in bytes when the text decodes, as fwbforge2 would take it.
-std::optional<std::size_t> blob_length(std::string_view text) {
-    std::array<std::uint8_t, kBlobCapacity> scratch{};
-    if (string_to_databuff(text, scratch) != PROVKIT_OK) {
-        return std::nullopt;
-    }
-    return text.size() / 2;
-}
-
-std::string blob_length_text(std::string_view text) {
-    const std::optional<std::size_t> length = blob_length(text);
+std::string blob_length_text(std::optional<std::size_t> length) {
     return length ? std::to_string(*length) + " bytes" : "invalid";
 }
 
@@ -148,8 +136,8 @@ std::string blob_length_text(std::string_view text) {
 
 std::string image_report_text(std::string_view path, const ImageInspection& inspection,
                               bool blobs) {
-    std::string text =
-        field("fwb image", c_quoted(path) + ", " + std::to_string(inspection.fileLength) + " bytes");
+    std::string text = field("fwb image", c_quoted(path) + ", " +
+                                              std::to_string(inspection.fileLength) + " bytes");
     text += field("bdpOffset", hex32(inspection.placement.bdpOffset));
     text += field("bdpSize", hex32(inspection.placement.bdpSize));
     text += field("BDP region", region_verdict(inspection));
@@ -195,9 +183,8 @@ std::string update_data_report_text(const UpdateDataCheck& check) {
                                             std::to_string(device.imageLine)
                                       : "line " + std::to_string(device.keyLine) + " to the end";
         text += "device " + key_text(device.id) + ": " + lines + ", mac " +
-                blob_length_text(device.values.macText) + ", phy " +
-                blob_length_text(device.values.phyText) + ", exprom " +
-                std::to_string(device.values.exprom) + ", image " +
+                blob_length_text(device.macBytes) + ", phy " + blob_length_text(device.phyBytes) +
+                ", exprom " + std::to_string(device.values.exprom) + ", image " +
                 c_quoted(device.values.imageName) + "\n";
     }
     for (const Finding& finding : check.findings) {
@@ -210,8 +197,7 @@ std::string update_data_report_text(const UpdateDataCheck& check) {
 json update_data_report_json(std::string_view path, const UpdateDataCheck& check) {
     json devices = json::array();
     for (const ListedDevice& device : check.devices) {
-        const auto length_json = [](std::string_view text) {
-            const std::optional<std::size_t> length = blob_length(text);
+        const auto length_json = [](std::optional<std::size_t> length) {
             return length ? json(*length) : json(nullptr);
         };
         devices.push_back(
@@ -221,8 +207,8 @@ json update_data_report_json(std::string_view path, const UpdateDataCheck& check
              {"ssid", hex16(device.id.ssid)},
              {"keyLine", device.keyLine},
              {"imageLine", device.imageLine == 0 ? json(nullptr) : json(device.imageLine)},
-             {"macBytes", length_json(device.values.macText)},
-             {"phyBytes", length_json(device.values.phyText)},
+             {"macBytes", length_json(device.macBytes)},
+             {"phyBytes", length_json(device.phyBytes)},
              {"exprom", device.values.exprom},
              {"image", device.values.imageName}});
     }
