@@ -1,10 +1,10 @@
 // fwbinspect IMAGE [--blobs] [--json]
 // fwbinspect --update-data FILE [--json]
 #include "app/reports.h"
-#include "common/file.h"
 #include "common/report.h"
 #include "common/status.h"
 #include "image/image_inspection.h"
+#include "platform/platform.h"
 #include "provisioning_data/update_data_check.h"
 
 #include <optional>
@@ -57,13 +57,29 @@ void print_json(const nlohmann::json& report) {
     print_text(report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
+bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    platform::File file;
+    platform::FileInfo info;
+    if (platform::open_for_reading(path, file).failed() || platform::info_of(file, info).failed() ||
+        info.kind != platform::FileKind::regular) {
+        return false;
+    }
+    bytes.resize(static_cast<std::size_t>(info.size));
+    std::size_t got = 0;
+    if (platform::read_fully(file, bytes, got).failed()) {
+        return false;
+    }
+    bytes.resize(got);
+    return true;
+}
+
 int inspect_image_file(const std::string& path, const Request& request) {
-    MappedFile file;
-    if (!file.open(path)) {
+    std::vector<std::uint8_t> image;
+    if (!read_whole_file(path, image)) {
         print_line("Unable to read fwb ", path);
         return PROVKIT_ERR_FILE;
     }
-    const ImageInspection inspection = inspect_image(file.bytes());
+    const ImageInspection inspection = inspect_image(image);
     if (request.json) {
         print_json(image_report_json(path, inspection, request.blobs));
     } else {

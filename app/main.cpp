@@ -4,6 +4,7 @@
 #include "common/hex.h"
 #include "common/report.h"
 #include "image/provision_file.h"
+#include "platform/platform.h"
 #include "provisioning_data/board_data_stage.h"
 
 #include <cstdint>
@@ -55,6 +56,7 @@ std::uint16_t parse_identifier(std::string_view text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::keep_running_on_broken_pipes_and_size_limits();
     if (argc < kArgumentCount) {
         print_text("Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n");
         return kUsageStatus;

@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-// Every message goes to standard output, bytes as they are (a NUL included).
+// Standard output is the tools' contract: bytes as they are (a NUL included),
+// each line reaching the output as it is printed, so a killed run leaves its lines.
 void print_text(std::string_view text);
 
 // Prints text, value and a line feed, as in "Input fwb not present %s\n".
@@ -10,3 +11,9 @@ void print_line(std::string_view text, std::string_view value);
 
 // Prints a progress or status line such as "macBdpLen     :%d\n".
 void print_number_line(std::string_view text, long long value);
+
+// The name that begins every line on standard error ("fwbforge2", "fwbinspect").
+void set_program_name(std::string_view name);
+
+// One line on standard error: the program's name, ": " and text.
+void print_diagnostic(std::string_view text);

@@ -79,3 +79,62 @@ void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& reg
     build_bdp_region(boardData, region);
     reseal_digest_chain(header, region);
 }
+
+RegionBytes region_bytes(const BdpRegion& region, std::uint32_t bdpSize) {
+    const std::uint64_t dataBytes = bdpSize - kBdpTableSize;
+    const std::size_t built =
+        static_cast<std::size_t>(std::min<std::uint64_t>(dataBytes, region.data.size()));
+    return {region.table, std::span(region.data).first(built), dataBytes - built};
+}
+
+namespace {
+
+bool blobs_fit_record(const BoardData& boardData) {
+    return boardData.phyBdpLen <= kBlobCapacity && boardData.macBdpLen <= kBlobCapacity;
+}
+
+bool region_holds_board_data(const BdpPlacement& placement, const BoardData& boardData) {
+    return blobs_fit_record(boardData) &&
+           placement.bdpSize >= bdp_bytes_needed(boardData.phyBdpLen, boardData.macBdpLen);
+}
+
+// Each stored digest against its range as stored: a wrong table digest is one
+// difference, not three.
+bool digest_holds(const ImageHeader& header, std::size_t digestOffset,
+                  std::span<const std::uint8_t> covered) {
+    std::array<std::uint8_t, kDigestSize> computed{};
+    return calcHash(computed, covered) == PROVKIT_OK &&
+           std::equal(computed.begin(), computed.end(), header.begin() + digestOffset);
+}
+
+} // namespace
+
+RegionFit provision_parts(const BoardData& boardData, const ImageHeader& baseHeader,
+                          std::uint64_t baseLength, ProvisionedParts& parts) {
+    parts.header = baseHeader;
+    parts.placement = read_bdp_placement(baseHeader);
+    if (!region_holds_board_data(parts.placement, boardData)) {
+        return RegionFit::too_small;
+    }
+    seal_header(boardData, parts.header, parts.region);
+    return region_inside_image(parts.placement, baseLength) ? RegionFit::fits
+                                                            : RegionFit::outside_image;
+}
+
+std::vector<std::string_view> unsealed_digests(const ImageHeader& header,
+                                               std::span<const std::uint8_t, kBdpTableSize> table) {
+    const std::span<const std::uint8_t> bytes(header);
+    std::vector<std::string_view> differing;
+    if (!digest_holds(header, kHeaderDigestOffset,
+                      bytes.subspan(kHeaderDigested.offset, kHeaderDigested.length))) {
+        differing.push_back("header digest");
+    }
+    if (!digest_holds(header, kSecondAreaDigestOffset,
+                      bytes.subspan(kSecondArea.offset, kSecondArea.length))) {
+        differing.push_back("second-area digest");
+    }
+    if (!digest_holds(header, kTableDigestOffset, table)) {
+        differing.push_back("table digest");
+    }
+    return differing;
+}

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
+#include <vector>
 
 using ImageHeader = std::array<std::uint8_t, layout::kHeaderSize>;
 
@@ -48,3 +50,34 @@ void reseal_digest_chain(ImageHeader& header, const BdpRegion& region);
 // Header sealing: clears the expansion-ROM descriptor when exprom is 0, builds
 // the region and reseals. Digest failures are reported by calcHash and ignored.
 void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region);
+
+// The bytes a provisioned image's region holds, in order: the table, the data
+// area as built, then zeros up to bdpSize.
+struct RegionBytes {
+    std::span<const std::uint8_t> table;
+    std::span<const std::uint8_t> data;
+    std::uint64_t zeros = 0;
+};
+
+RegionBytes region_bytes(const BdpRegion& region, std::uint32_t bdpSize);
+
+// What provisioning makes of a base image: everything else is the base's bytes.
+struct ProvisionedParts {
+    ImageHeader header{}; // sealed
+    BdpRegion region;
+    BdpPlacement placement;
+};
+
+enum class RegionFit { fits, too_small, outside_image };
+
+// Seals a copy of the base image's header for boardData and checks that the
+// base's region holds the board data (too_small) and lies after the header and
+// inside the image (outside_image), in that order.
+RegionFit provision_parts(const BoardData& boardData, const ImageHeader& baseHeader,
+                          std::uint64_t baseLength, ProvisionedParts& parts);
+
+// The names of the chain's digests ("header digest", "second-area digest",
+// "table digest") that differ from those resealing header over table gives.
+std::vector<std::string_view>
+unsealed_digests(const ImageHeader& header,
+                 std::span<const std::uint8_t, layout::kBdpTableSize> table);

@@ -1,130 +1,165 @@
 #include "image/output_file.h"
 
-#include <cerrno>
-#include <climits>
-#include <fcntl.h>
-#include <optional>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "common/report.h"
 
 namespace {
 
-constexpr int kMaxSymlinkHops = 40;
-constexpr mode_t kNewFileMode = 0666;
-constexpr std::string_view kTemporaryName = "/.fwbforge2-XXXXXX";
+constexpr std::string_view kTemporaryPrefix = "/.fwbforge2-";
+constexpr std::uint32_t kPermissionBits = 0777;
+constexpr std::uint32_t kStickyBit = 01000;
 
-std::string directory_of(const std::string& path) {
+std::string directory_of(std::string_view path) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
+    if (slash == std::string_view::npos) {
         return ".";
     }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::optional<std::string> read_link(const std::string& path) {
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-        return std::nullopt;
-    }
-    target.resize(static_cast<std::size_t>(length));
-    return target;
-}
-
-// Follows symbolic links so that the link stays and its target is replaced.
-std::optional<std::string> final_target(std::string path) {
-    for (int hop = 0; hop < kMaxSymlinkHops; ++hop) {
-        struct stat status {};
-        if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-            return path;
-        }
-        std::optional<std::string> target = read_link(path);
-        if (!target || target->empty()) {
-            return std::nullopt;
-        }
-        path = target->front() == '/' ? *target : directory_of(path) + "/" + *target;
-    }
-    return std::nullopt;
-}
-
-mode_t new_file_mode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return kNewFileMode & ~mask;
-}
-
-// Swapping the two names, then removing the old file, replaces the output as
-// atomically as a rename over it, without the forced writeback that a rename
-// over an existing file sets off on ext4 (it cost more than the whole copy).
-bool put_in_place(const std::string& temporary, const std::string& target) {
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-        ::unlink(temporary.c_str());
-        return true;
-    }
-    return ::rename(temporary.c_str(), target.c_str()) == 0;
+    return slash == 0 ? "/" : std::string(path.substr(0, slash));
 }
 
 } // namespace
 
 OutputFile::~OutputFile() {
-    remove_temporary();
-}
-
-void OutputFile::remove_temporary() {
-    if (temporary_path_.empty()) {
+    if (!replacing_) {
         return;
     }
-    fd_.close();
-    ::unlink(temporary_path_.c_str());
-    temporary_path_.clear();
+    file_.close();
+    if (!temporary_.empty()) {
+        platform::forget_removal_on_termination_signal();
+        (void)platform::remove_file(temporary_);
+    }
+    if (!placeholder_.empty()) {
+        (void)platform::remove_file(placeholder_);
+    }
 }
 
-bool OutputFile::create(std::string_view path) {
-    if (!names_a_file(path)) {
-        return false;
-    }
-    const std::optional<std::string> target = final_target(std::string(path));
-    if (!target) {
-        return false;
-    }
-    target_path_ = *target;
-    struct stat existing {};
-    const bool exists = ::stat(target_path_.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        fd_ = UniqueFd{::open(target_path_.c_str(), O_WRONLY | O_CLOEXEC)};
-        return fd_.valid();
-    }
-    std::string name = directory_of(target_path_) + std::string(kTemporaryName);
-    UniqueFd temporary{::mkostemp(name.data(), O_CLOEXEC)};
-    if (!temporary.valid()) {
-        return false;
-    }
-    temporary_path_ = name;
-    fd_ = std::move(temporary);
-    const mode_t mode = exists ? existing.st_mode & 07777 : new_file_mode();
-    return ::fchmod(fd_.get(), mode) == 0;
+bool OutputFile::fail(std::string_view action, std::string_view path, platform::Error error) {
+    print_diagnostic(std::string(action) + " " + std::string(path) + ": " + error.reason());
+    return false;
 }
 
-bool OutputFile::commit() {
-    if (!fd_.close()) {
-        return false;
+bool OutputFile::open(std::string_view path) {
+    path_ = std::string(path);
+    platform::File output;
+    const platform::Error opened = platform::open_existing_for_writing(path, output);
+    if (!opened.failed()) {
+        return open_existing(path, output);
     }
-    if (temporary_path_.empty()) {
+    if (!opened.missing()) {
+        return fail("cannot write to", path, opened);
+    }
+    if (!platform::is_link(path)) {
+        target_ = std::string(path);
+        return prepare_replacement(path, nullptr);
+    }
+    // A dangling link: the system decides, as for any create, where it leads.
+    if (const platform::Error created = platform::open_creating(path, output); created.failed()) {
+        return fail("cannot create", path, created);
+    }
+    if (const platform::Error resolved = platform::resolved_path(path, placeholder_);
+        resolved.failed()) {
+        return fail("cannot resolve", path, resolved);
+    }
+    target_ = placeholder_;
+    return prepare_replacement(path, nullptr);
+}
+
+bool OutputFile::open_existing(std::string_view path, platform::File& output) {
+    platform::FileInfo info;
+    if (const platform::Error error = platform::info_of(output, info); error.failed()) {
+        return fail("cannot examine", path, error);
+    }
+    existing_ = info.identity;
+    if (info.kind != platform::FileKind::regular) {
+        file_ = std::move(output);
         return true;
     }
-    if (!put_in_place(temporary_path_, target_path_)) {
+    if (const platform::Error error = platform::resolved_path(path, target_); error.failed()) {
+        return fail("cannot resolve", path, error);
+    }
+    return prepare_replacement(path, &info);
+}
+
+bool OutputFile::prepare_replacement(std::string_view path, const platform::FileInfo* replaced) {
+    replacing_ = true;
+    directory_ = directory_of(target_);
+    if (!create_temporary(directory_)) {
         return false;
     }
-    temporary_path_.clear();
+    if (const platform::Error error = keep_attributes(replaced); error.failed()) {
+        return fail("cannot set the permissions of the image for", path, error);
+    }
     return true;
 }
 
-bool names_file(std::string_view path, dev_t device, ino_t inode) {
-    if (!names_a_file(path)) {
+bool OutputFile::create_temporary(std::string_view directory) {
+    const platform::Error unnamed = platform::create_unnamed(directory, file_);
+    if (!unnamed.failed()) {
+        return true;
+    }
+    if (!unnamed.unsupported()) {
+        return fail("cannot create a temporary file in", directory, unnamed);
+    }
+    std::string prefix(directory);
+    prefix.append(kTemporaryPrefix);
+    platform::File named;
+    std::string name;
+    if (const platform::Error error = platform::create_uniquely_named(prefix, named, name);
+        error.failed()) {
+        return fail("cannot create a temporary file in", directory, error);
+    }
+    file_ = std::move(named);
+    temporary_ = name;
+    platform::remove_on_termination_signal(temporary_);
+    return true;
+}
+
+// The new file takes the old one's place, so it keeps its owner where the
+// process may set it and its permissions, but never set-user-ID or set-group-ID:
+// those were granted to the old owner's file, not to one written by this process.
+platform::Error OutputFile::keep_attributes(const platform::FileInfo* replaced) {
+    if (replaced == nullptr) {
+        return platform::set_permissions(file_, platform::new_file_permissions());
+    }
+    (void)platform::set_owner(file_, replaced->owner, replaced->group);
+    return platform::set_permissions(file_, replaced->permissions & (kPermissionBits | kStickyBit));
+}
+
+bool OutputFile::put_in_place() {
+    if (temporary_.empty()) {
+        std::string prefix = directory_;
+        prefix.append(kTemporaryPrefix);
+        if (const platform::Error error = platform::give_unique_name(file_, prefix, temporary_);
+            error.failed()) {
+            return fail("cannot name a temporary file in", directory_, error);
+        }
+        platform::remove_on_termination_signal(temporary_);
+    }
+    if (const platform::Error error = platform::rename_replacing(temporary_, target_);
+        error.failed()) {
+        return fail("cannot rename a temporary file onto", target_, error);
+    }
+    platform::forget_removal_on_termination_signal();
+    temporary_.clear();
+    placeholder_.clear();
+    if (const platform::Error error = platform::sync_directory(directory_); error.failed()) {
+        return fail("cannot flush the directory", directory_, error);
+    }
+    return true;
+}
+
+bool OutputFile::commit() {
+    // A pipe or a terminal holds nothing to flush; a device or a file does.
+    if (const platform::Error error = platform::sync(file_);
+        error.failed() && !(streams() && error.unsupported())) {
+        return fail("cannot flush", path_, error);
+    }
+    if (!replacing_) {
+        const platform::Error closed = file_.close();
+        return !closed.failed() || fail("cannot close", path_, closed);
+    }
+    if (!put_in_place()) {
         return false;
     }
-    struct stat status {};
-    return ::stat(std::string(path).c_str(), &status) == 0 && status.st_dev == device &&
-           status.st_ino == inode;
+    const platform::Error closed = file_.close();
+    return !closed.failed() || fail("cannot close", target_, closed);
 }

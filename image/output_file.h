@@ -1,38 +1,51 @@
 #pragma once
 
-#include "common/file.h"
+#include "platform/platform.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
-// The output image while it is being written. A regular (or new) output is
-// written to a temporary file in its directory and renamed onto it by commit(),
-// so a failed run leaves any existing output as it was; a symbolic link has its
-// target replaced. An existing output that is not a regular file (a device, a
-// FIFO) is written directly.
+// The output image while it is written. A regular output, new or existing, is
+// written to a temporary file in the directory of the file it replaces, flushed to
+// stable storage and renamed onto it by commit(), so a failure or a power cut
+// leaves the old output whole; a link keeps its place and its target is
+// replaced. An output that is not a regular file (a device, a FIFO, a pipe) is
+// written directly, in file order. Failures are explained on standard error.
 class OutputFile {
   public:
     OutputFile() = default;
-    OutputFile(OutputFile&&) = default;
-    OutputFile& operator=(OutputFile&&) = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
+    // Removes what a run that did not commit leaves behind.
     ~OutputFile();
 
-    // False when the output (or its temporary file) cannot be created.
-    bool create(std::string_view path);
-    int fd() const { return fd_.get(); }
-    // Closes and puts the file in place; false when either fails.
+    // Opens path as the system allows its writing (read-only files and protected
+    // links are refused) and prepares the temporary file.
+    bool open(std::string_view path);
+    // The file the image goes into: the temporary file, or the output itself.
+    const platform::File& file() const { return file_; }
+    // True when the output takes the image directly, in file order.
+    bool streams() const { return !replacing_; }
+    // The existing file that path reaches, if any.
+    std::optional<platform::FileIdentity> existing() const { return existing_; }
+    // Flushes the image to stable storage and puts it in place.
     bool commit();
 
   private:
-    void remove_temporary();
+    bool open_existing(std::string_view path, platform::File& output);
+    bool prepare_replacement(std::string_view path, const platform::FileInfo* replaced);
+    bool create_temporary(std::string_view directory);
+    platform::Error keep_attributes(const platform::FileInfo* replaced);
+    bool put_in_place();
+    bool fail(std::string_view action, std::string_view path, platform::Error error);
 
-    UniqueFd fd_;
-    std::string temporary_path_;
-    std::string target_path_;
+    platform::File file_;
+    bool replacing_ = false;
+    std::string path_; // as given, for messages
+    std::optional<platform::FileIdentity> existing_;
+    std::string target_;      // the file finally replaced
+    std::string directory_;   // where the temporary file lives
+    std::string temporary_;   // the temporary file's name, once it has one
+    std::string placeholder_; // a file this run created at a dangling link
 };
-
-// True when path names the file of the given device and inode (any spelling, any link).
-bool names_file(std::string_view path, dev_t device, ino_t inode);

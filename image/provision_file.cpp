@@ -1,184 +1,275 @@
 #include "image/provision_file.h"
 
-#include "common/file.h"
 #include "common/report.h"
 #include "image/header_sealing.h"
 #include "image/output_file.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <span>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string>
+#include <vector>
 
 using namespace layout;
 
 namespace {
 
-constexpr std::size_t kKernelCopyRequest = std::size_t{1} << 30;
 constexpr std::size_t kCopyBlockSize = 128 * 1024;
 
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
+// Writes at offset, or in order when the output streams.
+platform::Error write_at(const platform::File& out, std::optional<std::uint64_t> offset,
+                         std::span<const std::uint8_t> bytes) {
+    return offset ? platform::write_all_at(out, *offset, bytes) : platform::write_all(out, bytes);
 }
 
-bool write_zeros(int fd, std::uint64_t count) {
+std::optional<std::uint64_t> advanced(std::optional<std::uint64_t> offset, std::uint64_t by) {
+    return offset ? std::optional<std::uint64_t>(*offset + by) : std::nullopt;
+}
+
+platform::Error write_zeros(const platform::File& out, std::optional<std::uint64_t> offset,
+                            std::uint64_t count) {
     static constexpr std::array<std::uint8_t, kCopyBlockSize> zeros{};
-    while (count > 0) {
-        const std::size_t block =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
-        if (!write_all(fd, std::span(zeros).first(block))) {
-            return false;
+    std::uint64_t written = 0;
+    while (written < count) {
+        const auto block =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - written, zeros.size()));
+        if (const platform::Error error =
+                write_at(out, advanced(offset, written), std::span(zeros).first(block));
+            error.failed()) {
+            return error;
         }
-        count -= block;
+        written += block;
     }
-    return true;
+    return {};
 }
 
-// Reads until buffer is full or the input ends; the count read, or -1 on error.
-ssize_t read_up_to(int fd, std::span<std::uint8_t> buffer) {
-    std::size_t total = 0;
-    while (total < buffer.size()) {
-        const ssize_t got = ::read(fd, buffer.data() + total, buffer.size() - total);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
+int copy_by_blocks(const platform::File& in, std::uint64_t inOffset, const platform::File& out,
+                   std::optional<std::uint64_t> outOffset, std::uint64_t count,
+                   CopyFailure& failure) {
+    std::vector<std::uint8_t> block(kCopyBlockSize);
+    for (std::uint64_t done = 0; done < count;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
+        std::size_t got = 0;
+        failure.error =
+            platform::read_fully_at(in, inOffset + done, std::span(block).first(wanted), got);
+        if (failure.error.failed() || got == 0) {
+            failure.inInput = true;
             return -1;
         }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(total);
-}
-
-int copy_by_blocks(int in, int out, bool to_end, std::uint64_t remaining) {
-    std::array<std::uint8_t, kCopyBlockSize> block;
-    while (to_end || remaining > 0) {
-        const std::size_t wanted =
-            to_end ? block.size()
-                   : static_cast<std::size_t>(std::min<std::uint64_t>(remaining, block.size()));
-        const ssize_t got = read_up_to(in, std::span(block).first(wanted));
-        if (got < 0) {
+        failure.error = write_at(out, advanced(outOffset, done), std::span(block).first(got));
+        if (failure.error.failed()) {
             return -1;
         }
-        const auto arrived = static_cast<std::size_t>(got);
-        if (!write_all(out, std::span(block).first(arrived))) {
-            return -1;
-        }
-        if (arrived < wanted) {
-            return to_end ? 0 : -1;
-        }
-        remaining -= to_end ? 0 : arrived;
+        done += got;
     }
     return 0;
 }
 
-// A short base image leaves the rest of the header zero; a failed read is no
-// short file (a directory opens, but does not read).
-bool read_base_header(const UniqueFd& base, struct stat& status, ImageHeader& header) {
-    return base.valid() && ::fstat(base.get(), &status) == 0 && read_up_to(base.get(), header) >= 0;
+struct BaseImage {
+    platform::File file;
+    platform::FileIdentity identity;
+    std::uint64_t length = 0; // as when opened: the copy reads exactly this much
+    ImageHeader header{};
+};
+
+// A short base leaves the rest of the header zero; a failed read is no short
+// file (a directory opens, but does not read).
+bool open_base(std::string_view path, BaseImage& base) {
+    platform::FileInfo info;
+    if (platform::open_for_reading(path, base.file).failed() ||
+        platform::info_of(base.file, info).failed() || info.kind == platform::FileKind::directory) {
+        return false;
+    }
+    base.identity = info.identity;
+    base.length = info.size;
+    if (info.kind == platform::FileKind::other &&
+        platform::seekable_length(base.file, base.length).failed()) {
+        base.length = 0; // a pipe: no region can lie inside it
+    }
+    std::size_t got = 0;
+    return !platform::read_fully_at(base.file, 0, base.header, got).failed();
 }
 
-bool blobs_fit_record(const BoardData& boardData) {
-    return boardData.phyBdpLen <= kBlobCapacity && boardData.macBdpLen <= kBlobCapacity;
+void report_write_failure(std::string_view outputPath, std::string_view what, std::string_view path,
+                          const platform::Error& error) {
+    std::string text(what);
+    text.append(" ");
+    text.append(path);
+    text.append(": ");
+    text.append(error.failed() ? error.reason() : "it ended before the length it had when opened");
+    print_diagnostic(text);
+    print_line("Unable to write output fwb ", outputPath);
 }
 
-bool region_holds_board_data(const BdpPlacement& placement, const BoardData& boardData) {
-    return blobs_fit_record(boardData) &&
-           placement.bdpSize >= bdp_bytes_needed(boardData.phyBdpLen, boardData.macBdpLen);
+platform::Error write_region(const platform::File& out, std::optional<std::uint64_t> offset,
+                             const RegionBytes& region) {
+    if (const platform::Error error = write_at(out, offset, region.table); error.failed()) {
+        return error;
+    }
+    offset = advanced(offset, region.table.size());
+    if (const platform::Error error = write_at(out, offset, region.data); error.failed()) {
+        return error;
+    }
+    return write_zeros(out, advanced(offset, region.data.size()), region.zeros);
 }
 
-bool write_bdp_region(int out, const BdpRegion& region, std::uint32_t bdpSize) {
-    const std::uint64_t dataBytes = bdpSize - kBdpTableSize;
-    const std::size_t built =
-        static_cast<std::size_t>(std::min<std::uint64_t>(dataBytes, region.data.size()));
-    return write_all(out, region.table) && write_all(out, std::span(region.data).first(built)) &&
-           write_zeros(out, dataBytes - built);
+// The paths a run names, for its messages.
+struct RunPaths {
+    std::string_view base;
+    std::string_view output;
+};
+
+bool copy_stretch(const BaseImage& base, const platform::File& out,
+                  std::optional<std::uint64_t> outOffset, std::uint64_t from, std::uint64_t to,
+                  const RunPaths& paths) {
+    CopyFailure failure;
+    if (copy(base.file, from, out, outOffset, to - from, failure) == 0) {
+        return true;
+    }
+    if (failure.inInput) {
+        report_write_failure(paths.output, "cannot read", paths.base, failure.error);
+    } else {
+        report_write_failure(paths.output, "cannot write", paths.output, failure.error);
+    }
+    return false;
 }
 
-bool write_image(int base, int out, const ImageHeader& header, const BdpRegion& region,
-                 const BdpPlacement& placement) {
-    const std::uint64_t gap = placement.bdpOffset - kHeaderSize;
-    const auto afterRegion =
-        static_cast<off_t>(std::uint64_t{placement.bdpOffset} + placement.bdpSize);
-    return write_all(out, header) && (gap == 0 || copy(base, out, gap) == 0) &&
-           write_bdp_region(out, region, placement.bdpSize) &&
-           ::lseek(base, afterRegion, SEEK_SET) == afterRegion && copy(base, out, 0) == 0;
+bool write_bytes(const platform::File& out, std::optional<std::uint64_t> offset,
+                 std::span<const std::uint8_t> bytes, const RunPaths& paths) {
+    const platform::Error error = write_at(out, offset, bytes);
+    if (error.failed()) {
+        report_write_failure(paths.output, "cannot write", paths.output, error);
+    }
+    return !error.failed();
+}
+
+bool write_sealed_region(const platform::File& out, std::optional<std::uint64_t> offset,
+                         const ProvisionedParts& parts, const RunPaths& paths) {
+    const platform::Error error =
+        write_region(out, offset, region_bytes(parts.region, parts.placement.bdpSize));
+    if (error.failed()) {
+        report_write_failure(paths.output, "cannot write", paths.output, error);
+    }
+    return !error.failed();
+}
+
+// The whole base in one copy (sharing extents where the filesystem can), then
+// the sealed header and the region over it.
+bool write_in_place(const BaseImage& base, const ProvisionedParts& parts, const platform::File& out,
+                    const RunPaths& paths) {
+    return copy_stretch(base, out, 0, 0, base.length, paths) &&
+           write_bytes(out, 0, parts.header, paths) &&
+           write_sealed_region(out, parts.placement.bdpOffset, parts, paths);
+}
+
+// An output that cannot seek takes the pieces in file order.
+bool write_in_order(const BaseImage& base, const ProvisionedParts& parts, const platform::File& out,
+                    const RunPaths& paths) {
+    const std::uint64_t regionEnd =
+        std::uint64_t{parts.placement.bdpOffset} + parts.placement.bdpSize;
+    return write_bytes(out, std::nullopt, parts.header, paths) &&
+           copy_stretch(base, out, std::nullopt, kHeaderSize, parts.placement.bdpOffset, paths) &&
+           write_sealed_region(out, std::nullopt, parts, paths) &&
+           copy_stretch(base, out, std::nullopt, regionEnd, base.length, paths);
+}
+
+// Base images may come unsealed from a build: the run goes on, but says so.
+void warn_if_base_unsealed(const BaseImage& base, const BdpPlacement& placement,
+                           std::string_view basePath) {
+    std::array<std::uint8_t, kBdpTableSize> table{};
+    std::size_t got = 0;
+    if (platform::read_fully_at(base.file, placement.bdpOffset, table, got).failed() ||
+        got != table.size()) {
+        return;
+    }
+    const std::vector<std::string_view> differing = unsealed_digests(base.header, table);
+    if (differing.empty()) {
+        return;
+    }
+    std::string text = "warning: base image ";
+    text.append(basePath);
+    text.append(" does not verify: ");
+    for (std::size_t i = 0; i < differing.size(); ++i) {
+        text.append(i == 0 ? "" : ", ");
+        text.append(differing[i]);
+    }
+    text.append(differing.size() == 1 ? " differs" : " differ");
+    print_diagnostic(text);
+}
+
+bool names_base(std::string_view outputPath, const BaseImage& base) {
+    platform::FileInfo info;
+    return !platform::info_of_path(outputPath, info).failed() && info.identity == base.identity;
 }
 
 } // namespace
 
-int copy(int in, int out, std::uint64_t count) {
-    const bool to_end = count == 0;
-    std::uint64_t remaining = count;
-    while (to_end || remaining > 0) {
-        const std::size_t request =
-            to_end
-                ? kKernelCopyRequest
-                : static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kKernelCopyRequest));
-        const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, request, 0);
-        if (moved < 0 && errno == EINTR) {
-            continue;
-        }
-        if (moved < 0) {
-            // Not every pair of files supports the kernel copy; moving blocks always works.
-            return copy_by_blocks(in, out, to_end, remaining);
-        }
-        if (moved == 0) {
-            return to_end ? 0 : -1;
-        }
-        remaining -= to_end ? 0 : static_cast<std::uint64_t>(moved);
+int copy(const platform::File& in, std::uint64_t inOffset, const platform::File& out,
+         std::optional<std::uint64_t> outOffset, std::uint64_t count, CopyFailure& failure) {
+    failure = {};
+    if (count == 0) {
+        return 0;
     }
-    return 0;
+    if (outOffset) {
+        std::uint64_t copied = 0;
+        const platform::Error error =
+            platform::kernel_copy(in, inOffset, out, *outOffset, count, copied);
+        if (!error.failed()) {
+            failure.inInput = copied < count;
+            return copied == count ? 0 : -1;
+        }
+        if (!error.unsupported()) {
+            failure.error = error;
+            return -1;
+        }
+    }
+    // Not every pair of files allows the kernel copy; moving blocks always works.
+    return copy_by_blocks(in, inOffset, out, outOffset, count, failure);
 }
 
 Status provisionFile(const BoardData& boardData, std::string_view basePath,
                      std::string_view outputPath) {
     print_number_line("macBdpLen     :", boardData.macBdpLen);
     print_number_line("phyBdpLen     :", boardData.phyBdpLen);
-    const UniqueFd base = open_for_reading(basePath);
-    struct stat baseStatus {};
-    ImageHeader header{};
-    if (!read_base_header(base, baseStatus, header)) {
+    BaseImage base;
+    if (!open_base(basePath, base)) {
         print_line("Input fwb not present ", basePath);
         return PROVKIT_ERR_FILE;
     }
-    const BdpPlacement placement = read_bdp_placement(header);
-    if (!region_holds_board_data(placement, boardData)) {
+    ProvisionedParts parts;
+    switch (provision_parts(boardData, base.header, base.length, parts)) {
+    case RegionFit::too_small:
         print_text("PHY and MAC BDP length Check\n ");
         return PROVKIT_ERR_DATA;
-    }
-    BdpRegion region;
-    seal_header(boardData, header, region);
-    if (!region_inside_image(placement, static_cast<std::uint64_t>(baseStatus.st_size))) {
+    case RegionFit::outside_image:
         print_line("Invalid BDP region in input fwb ", basePath);
         return PROVKIT_ERR_DATA;
+    case RegionFit::fits:
+        break;
     }
-    if (names_file(outputPath, baseStatus.st_dev, baseStatus.st_ino)) {
+    if (names_base(outputPath, base)) {
         print_line("Output fwb is the input fwb ", outputPath);
         return PROVKIT_ERR_FILE;
     }
     OutputFile output;
-    if (!output.create(outputPath)) {
+    if (!output.open(outputPath)) {
         return PROVKIT_ERR_FILE;
     }
-    if (!write_image(base.get(), output.fd(), header, region, placement) || !output.commit()) {
+    if (output.existing() == base.identity) {
+        print_line("Output fwb is the input fwb ", outputPath);
+        return PROVKIT_ERR_FILE;
+    }
+    const RunPaths paths{basePath, outputPath};
+    const bool written = output.streams() ? write_in_order(base, parts, output.file(), paths)
+                                          : write_in_place(base, parts, output.file(), paths);
+    if (!written) {
+        return PROVKIT_ERR_FILE;
+    }
+    if (!output.commit()) {
         print_line("Unable to write output fwb ", outputPath);
         return PROVKIT_ERR_FILE;
     }
+    warn_if_base_unsealed(base, parts.placement, basePath);
     return PROVKIT_OK;
 }

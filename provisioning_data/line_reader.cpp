@@ -1,8 +1,6 @@
 #include "provisioning_data/line_reader.h"
 
-#include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -16,13 +14,11 @@ void drop_carriage_return_before_line_feed(std::string& line) {
 } // namespace
 
 bool LineReader::refill() {
-    ssize_t count = 0;
-    do {
-        count = ::read(fd_, buffer_.data(), buffer_.size());
-    } while (count < 0 && errno == EINTR);
+    std::size_t count = 0;
+    const platform::Error error = platform::read_some(file_, buffer_, count);
     begin_ = 0;
-    end_ = count > 0 ? static_cast<std::size_t>(count) : 0;
-    failed_ = failed_ || count < 0;
+    end_ = count;
+    failed_ = failed_ || error.failed();
     return end_ > 0;
 }
 

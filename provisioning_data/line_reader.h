@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
@@ -9,7 +11,7 @@
 // line may lack its line feed. A read error ends the input and is remembered.
 class LineReader {
   public:
-    explicit LineReader(int fd) : fd_(fd) {}
+    explicit LineReader(const platform::File& file) : file_(file) {}
 
     // False when no line is left; `line` then holds nothing.
     bool next(std::string& line);
@@ -19,7 +21,7 @@ class LineReader {
   private:
     bool refill();
 
-    int fd_;
+    const platform::File& file_;
     std::array<char, 64 * 1024> buffer_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

@@ -1,6 +1,5 @@
 #include "provisioning_data/update_data.h"
 
-#include "common/file.h"
 #include "common/report.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/line_reader.h"
@@ -59,12 +58,12 @@ bool take_entry_line(std::string_view line, EntryValues& values) {
 
 Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
                     std::string& phyText, std::string& imageName, std::uint32_t& exprom) {
-    const UniqueFd file = open_for_reading(path);
-    if (!file.valid()) {
+    platform::File file;
+    if (platform::open_for_reading(path, file).failed()) {
         print_line("Unable to open file! ", path);
         return PROVKIT_ERR_FILE;
     }
-    LineReader reader(file.get());
+    LineReader reader(file);
     EntryValues values{macText, phyText, imageName, exprom};
     bool in_entry = false;
     bool entry_ended = false;

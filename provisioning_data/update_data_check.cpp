@@ -1,6 +1,5 @@
 #include "provisioning_data/update_data_check.h"
 
-#include "common/file.h"
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/line_reader.h"
@@ -8,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <map>
-#include <sys/stat.h>
 #include <tuple>
 
 namespace {
@@ -212,9 +210,9 @@ class Scan {
 
     void check_image_name(const ListedDevice& device) {
         const std::string& name = device.values.imageName;
-        struct stat status {};
-        const bool regular =
-            names_a_file(name) && ::stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+        platform::FileInfo info;
+        const bool regular = !platform::info_of_path(name, info).failed() &&
+                             info.kind == platform::FileKind::regular;
         if (!regular && device.imageLine != 0) {
             report(device.imageLine, "image name names no file in the working directory");
         }
@@ -244,11 +242,11 @@ class Scan {
 } // namespace
 
 Status check_update_data(std::string_view path, UpdateDataCheck& check) {
-    const UniqueFd file = open_for_reading(path);
-    if (!file.valid()) {
+    platform::File file;
+    if (platform::open_for_reading(path, file).failed()) {
         return PROVKIT_ERR_FILE;
     }
-    LineReader reader(file.get());
+    LineReader reader(file);
     Scan scan(check);
     std::size_t number = 0;
     for (std::string line; reader.next(line);) {

@@ -1,57 +1,79 @@
-#include "common/file.h"
 #include "image/provision_file.h"
 #include "tests/support/test_support.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
 struct CopyCase {
     std::size_t inputSize;
+    std::uint64_t from;
     std::uint64_t count;
+    bool inPlace;
     int result;
-    std::size_t copied;
+    bool inputEnded;
 };
 
-// Copies from offset 3 of the input, so the copier must start where the input stands.
-std::pair<int, std::string> copy_through(const std::string& input, std::uint64_t count,
-                                         const char* outputPath) {
+// The output starts with a marker that a copy at offset 3 or in order after it must keep.
+std::pair<int, CopyFailure> copy_through(const std::string& input, const CopyCase& c,
+                                         const std::string& outputPath, std::string& output) {
     TempDir dir;
     write_file(dir / "in", input);
-    const UniqueFd in = open_for_reading((dir / "in").string());
-    const std::string target = outputPath ? outputPath : (dir / "out").string();
-    const UniqueFd out{::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
-    ::lseek(in.get(), 3, SEEK_SET);
-    const int result = copy(in.get(), out.get(), count);
-    return {result, outputPath ? "" : read_file(dir / "out")};
+    platform::File in;
+    platform::File out;
+    EXPECT_FALSE(platform::open_for_reading((dir / "in").string(), in).failed());
+    const std::string target = outputPath.empty() ? (dir / "out").string() : outputPath;
+    if (outputPath.empty()) {
+        write_file(target, "abc");
+    }
+    EXPECT_FALSE(platform::open_existing_for_writing(target, out).failed());
+    if (outputPath.empty()) {
+        EXPECT_FALSE(platform::seek_to(out, 3).failed());
+    }
+    CopyFailure failure;
+    const std::optional<std::uint64_t> at =
+        c.inPlace ? std::optional<std::uint64_t>(3) : std::nullopt;
+    const int result = copy(in, c.from, out, at, c.count, failure);
+    output = outputPath.empty() ? read_file(target) : "";
+    return {result, failure};
 }
 
 } // namespace
 
-TEST(Copy, MovesExactlyTheCountOrToTheEndAndFailsWhenTheInputEndsEarly) {
+TEST(Copy, MovesExactlyTheCountFromTheOffsetAndFailsWhenTheInputEndsEarly) {
     const std::vector<CopyCase> cases = {
-        {1003, 1000, 0, 1000},
-        {1003, 0, 0, 1000},
-        {1003, 1001, -1, 1000},
-        {3, 0, 0, 0},
-        {3, 1, -1, 0},
-        {(1 << 20) + 516, 0, 0, (1 << 20) + 513},
-        {300003, 200000, 0, 200000},
+        {1003, 3, 1000, true, 0, false},
+        {1003, 3, 1000, false, 0, false},
+        {1003, 3, 1001, true, -1, true},
+        {1003, 3, 1001, false, -1, true},
+        {3, 3, 0, true, 0, false},
+        {3, 3, 1, false, -1, true},
+        {(1 << 20) + 516, 3, (1 << 20) + 513, true, 0, false},
+        {300003, 100, 200000, false, 0, false},
     };
     for (const CopyCase& c : cases) {
         const std::string input = make_image({c.inputSize, 0, 0, 9});
-        const auto [result, output] = copy_through(input, c.count, nullptr);
-        EXPECT_EQ(result, c.result) << c.inputSize << " " << c.count;
+        std::string output;
+        const auto [result, failure] = copy_through(input, c, "", output);
+        SCOPED_TRACE(std::to_string(c.inputSize) + " " + std::to_string(c.count) +
+                     (c.inPlace ? " in place" : " in order"));
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(failure.inInput, c.inputEnded);
+        EXPECT_FALSE(failure.error.failed());
         if (result == 0) {
-            EXPECT_EQ(output, input.substr(3, c.copied)) << c.inputSize << " " << c.count;
+            EXPECT_EQ(output, "abc" + input.substr(c.from, c.count));
         }
     }
 }
 
 TEST(Copy, FallsBackToBlocksWhereTheKernelCopyIsRefusedAndReportsAFailedWrite) {
     const std::string input = make_image({200000, 0, 0, 9});
-    EXPECT_EQ(copy_through(input, 0, "/dev/null").first, 0);
-    EXPECT_EQ(copy_through(input, 0, "/dev/full").first, -1);
+    std::string ignored;
+    EXPECT_EQ(copy_through(input, {200000, 0, 200000, false, 0, false}, "/dev/null", ignored).first,
+              0);
+    const auto [result, failure] =
+        copy_through(input, {200000, 0, 200000, false, 0, false}, "/dev/full", ignored);
+    EXPECT_EQ(result, -1);
+    EXPECT_FALSE(failure.inInput);
+    EXPECT_TRUE(failure.error.failed());
 }

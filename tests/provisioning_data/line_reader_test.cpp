@@ -1,4 +1,3 @@
-#include "common/file.h"
 #include "provisioning_data/line_reader.h"
 #include "tests/support/test_support.h"
 
@@ -9,8 +8,9 @@ namespace {
 std::vector<std::string> lines_of(std::string_view content) {
     TempDir dir;
     write_file(dir / "input", content);
-    const UniqueFd fd = open_for_reading((dir / "input").string());
-    LineReader reader(fd.get());
+    platform::File file;
+    EXPECT_FALSE(platform::open_for_reading((dir / "input").string(), file).failed());
+    LineReader reader(file);
     std::vector<std::string> lines;
     for (std::string line; reader.next(line);) {
         lines.push_back(line);

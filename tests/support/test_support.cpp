@@ -80,6 +80,12 @@ std::string make_image(const ImageShape& shape) {
         put_le32(image, 4128, shape.bdpOffset);
         put_le32(image, 4132, shape.bdpSize);
     }
+    const bool tableInside = std::uint64_t{shape.bdpOffset} + 288 <= shape.size;
+    if (shape.sealed && shape.size >= 6144 && tableInside) {
+        image.replace(4140, 32, sha256(image.substr(shape.bdpOffset, 288)));
+        image.replace(224, 32, sha256(image.substr(4096, 2048)));
+        image.replace(0, 32, sha256(image.substr(32, 2272)));
+    }
     return image;
 }
 

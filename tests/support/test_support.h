@@ -33,12 +33,13 @@ std::string sha256(std::string_view bytes);
 std::string hex_to_bytes(std::string_view hex);
 
 // A base image from a short description: opaque filler with the BDP region's
-// place written into the header.
+// place written into the header, and the digest chain over it when sealed.
 struct ImageShape {
     std::size_t size = 0;
     std::uint32_t bdpOffset = 0;
     std::uint32_t bdpSize = 0;
     std::uint8_t seed = 1;
+    bool sealed = true;
 };
 std::string make_image(const ImageShape& shape);
 

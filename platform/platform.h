@@ -1,0 +1,134 @@
+#pragma once
+
+// The operating system, thinly: every file, directory, signal and process call
+// of the tools goes through here, so that a port replaces one file (posix.cpp).
+// Calls report the system's own error code; policy stays with the callers.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// An operating-system failure: its code (0 for none) and the system's wording.
+struct Error {
+    int code = 0;
+    bool failed() const { return code != 0; }
+    // The file or a directory on its path does not exist.
+    bool missing() const;
+    // The file, filesystem or system offers no such operation.
+    bool unsupported() const;
+    std::string reason() const;
+};
+
+using NativeHandle = std::intptr_t;
+
+// An open file; closed on every path out of its scope.
+class File {
+  public:
+    File() = default;
+    explicit File(NativeHandle handle) : handle_(handle) {}
+    File(File&& other) noexcept : handle_(other.release()) {}
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool valid() const { return handle_ != kNoHandle; }
+    NativeHandle handle() const { return handle_; }
+    NativeHandle release();
+    // Closes now; a late write error shows here.
+    Error close();
+
+    static constexpr NativeHandle kNoHandle = -1;
+
+  private:
+    NativeHandle handle_ = kNoHandle;
+};
+
+enum class FileKind { regular, directory, other };
+
+// Which file a name or handle reaches: equal identities are one file under any name.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileInfo {
+    FileKind kind = FileKind::other;
+    FileIdentity identity;
+    std::uint64_t size = 0;        // meaningful for regular files
+    std::uint32_t permissions = 0; // the permission bits, set-id bits included
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
+};
+
+// A path holding a NUL byte names no file, so it is refused rather than cut short.
+bool names_a_file(std::string_view path);
+
+Error open_for_reading(std::string_view path, File& file);
+// Opens an existing file for writing without truncating it, following links the
+// way the system does and under its protections (read-only files, protected links).
+Error open_existing_for_writing(std::string_view path, File& file);
+// Creates path for writing, following a dangling link the way the system does
+// and under its protections.
+Error open_creating(std::string_view path, File& file);
+// True when path itself is a symbolic link, whether or not it leads anywhere.
+bool is_link(std::string_view path);
+
+Error info_of(const File& file, FileInfo& info);
+Error info_of_path(std::string_view path, FileInfo& info);
+// The length that seeking to the end gives (a block device's size, say).
+Error seekable_length(const File& file, std::uint64_t& length);
+// The absolute path, every link resolved, of an existing file.
+Error resolved_path(std::string_view path, std::string& resolved);
+
+// Reads until buffer is full or the file ends; `got` is the count read.
+Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
+// The same from a given offset, leaving the file position alone.
+Error read_fully_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                    std::size_t& got);
+// One read of at most buffer's size; `got` is 0 at the end of the file.
+Error read_some(const File& file, std::span<char> buffer, std::size_t& got);
+Error write_all(const File& file, std::span<const std::uint8_t> bytes);
+Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
+Error seek_to(const File& file, std::uint64_t offset);
+// Copies count bytes from in's offset to out's offset inside the kernel, sharing
+// extents where the filesystem can; `copied` falls short only at in's end.
+// Fails as unsupported where the pair of files allows no such copy.
+Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::uint64_t outOffset,
+                  std::uint64_t count, std::uint64_t& copied);
+// Flushes the file's data and metadata to stable storage; unsupported for files
+// that hold nothing to flush (a pipe, a character device).
+Error sync(const File& file);
+Error sync_directory(std::string_view directory);
+
+Error set_permissions(const File& file, std::uint32_t permissions);
+Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group);
+// The permission bits a newly created file gets: 0666 less the creation mask.
+std::uint32_t new_file_permissions();
+
+// A file in directory that has no name until it is given one; unsupported where
+// the filesystem cannot hold one.
+Error create_unnamed(std::string_view directory, File& file);
+// Gives an unnamed file a new, unique name from prefix, stored in `path`.
+Error give_unique_name(const File& unnamed, std::string_view prefix, std::string& path);
+// Creates a new file with a unique name from prefix, stored in `path`.
+Error create_uniquely_named(std::string_view prefix, File& file, std::string& path);
+// Puts from in place of to in one step: to is replaced whole or not at all.
+Error rename_replacing(std::string_view from, std::string_view to);
+Error remove_file(std::string_view path);
+Error make_directory(std::string_view path);
+
+// Lets a failed write to a closed pipe or past the file-size limit be an error
+// the writer reports, rather than a signal that ends the process.
+void keep_running_on_broken_pipes_and_size_limits();
+// On an interrupt, termination or hang-up signal, removes the file last named
+// here (if any), then ends the process by that signal. One name at a time.
+void remove_on_termination_signal(std::string_view path);
+void forget_removal_on_termination_signal();
+
+} // namespace platform

@@ -1,0 +1,512 @@
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <random>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// Linux's unnamed temporary files and in-kernel copies; elsewhere, and in the
+// portable build, the named file and the block copy take their place.
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+constexpr bool kHasUnnamedFiles = true;
+constexpr bool kHasKernelCopy = true;
+#else
+constexpr bool kHasUnnamedFiles = false;
+constexpr bool kHasKernelCopy = false;
+#endif
+
+constexpr int kUnsupported = EOPNOTSUPP;
+constexpr mode_t kNewFileMode = 0666;
+constexpr std::size_t kKernelCopyRequest = std::size_t{1} << 30;
+constexpr int kNamingAttempts = 100;
+
+std::string random_suffix() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::random_device source;
+    std::string suffix(6, '\0');
+    for (char& letter : suffix) {
+        letter = kLetters[source() % (sizeof kLetters - 1)];
+    }
+    return suffix;
+}
+
+int fd_of(const File& file) {
+    return static_cast<int>(file.handle());
+}
+
+Error last_error() {
+    return Error{errno};
+}
+
+Error success() {
+    return Error{};
+}
+
+// A terminated C string of path; empty when the path names no file.
+std::string terminated(std::string_view path) {
+    return names_a_file(path) ? std::string(path) : std::string();
+}
+
+Error open_with(std::string_view path, int flags, File& file, mode_t mode = 0) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    int fd = -1;
+    do {
+        fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return last_error();
+    }
+    file = File{fd};
+    return success();
+}
+
+FileKind kind_of(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return FileKind::regular;
+    }
+    return S_ISDIR(mode) ? FileKind::directory : FileKind::other;
+}
+
+FileInfo info_from(const struct stat& status) {
+    FileInfo info;
+    info.kind = kind_of(status.st_mode);
+    info.identity = {static_cast<std::uint64_t>(status.st_dev),
+                     static_cast<std::uint64_t>(status.st_ino)};
+    info.size = static_cast<std::uint64_t>(status.st_size);
+    info.permissions = static_cast<std::uint32_t>(status.st_mode & 07777);
+    info.owner = status.st_uid;
+    info.group = status.st_gid;
+    return info;
+}
+
+// The name a signal handler removes: fixed storage, since it may not allocate.
+char pending_removal[PATH_MAX + 1];
+volatile std::sig_atomic_t pending_removal_set = 0;
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void remove_pending_and_die(int signal) {
+    if (pending_removal_set != 0) {
+        ::unlink(pending_removal);
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void install_termination_handlers() {
+    struct sigaction action {};
+    action.sa_handler = remove_pending_and_die;
+    ::sigemptyset(&action.sa_mask);
+    for (const int signal : kTerminationSignals) {
+        ::sigaddset(&action.sa_mask, signal);
+    }
+    for (const int signal : kTerminationSignals) {
+        struct sigaction previous {};
+        ::sigaction(signal, nullptr, &previous);
+        // A signal the caller chose to ignore stays ignored.
+        if (previous.sa_handler != SIG_IGN) {
+            ::sigaction(signal, &action, nullptr);
+        }
+    }
+}
+
+sigset_t termination_signals() {
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (const int signal : kTerminationSignals) {
+        ::sigaddset(&set, signal);
+    }
+    return set;
+}
+
+} // namespace
+
+bool Error::missing() const {
+    return code == ENOENT;
+}
+
+bool Error::unsupported() const {
+    return code == kUnsupported;
+}
+
+std::string Error::reason() const {
+    return std::strerror(code);
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.release();
+    }
+    return *this;
+}
+
+File::~File() {
+    close();
+}
+
+NativeHandle File::release() {
+    const NativeHandle handle = handle_;
+    handle_ = kNoHandle;
+    return handle;
+}
+
+Error File::close() {
+    if (!valid()) {
+        return success();
+    }
+    // The descriptor is gone even when close reports EINTR, so it is never retried.
+    return ::close(static_cast<int>(release())) == 0 ? success() : last_error();
+}
+
+bool names_a_file(std::string_view path) {
+    return !path.empty() && path.find('\0') == std::string_view::npos;
+}
+
+Error open_for_reading(std::string_view path, File& file) {
+    return open_with(path, O_RDONLY, file);
+}
+
+Error open_existing_for_writing(std::string_view path, File& file) {
+    return open_with(path, O_WRONLY, file);
+}
+
+Error open_creating(std::string_view path, File& file) {
+    return open_with(path, O_WRONLY | O_CREAT, file, kNewFileMode);
+}
+
+bool is_link(std::string_view path) {
+    const std::string name = terminated(path);
+    struct stat status {};
+    return !name.empty() && ::lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+Error info_of(const File& file, FileInfo& info) {
+    struct stat status {};
+    if (::fstat(fd_of(file), &status) != 0) {
+        return last_error();
+    }
+    info = info_from(status);
+    return success();
+}
+
+Error info_of_path(std::string_view path, FileInfo& info) {
+    const std::string name = terminated(path);
+    struct stat status {};
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    if (::stat(name.c_str(), &status) != 0) {
+        return last_error();
+    }
+    info = info_from(status);
+    return success();
+}
+
+Error seekable_length(const File& file, std::uint64_t& length) {
+    const off_t end = ::lseek(fd_of(file), 0, SEEK_END);
+    if (end < 0) {
+        return last_error();
+    }
+    length = static_cast<std::uint64_t>(end);
+    return ::lseek(fd_of(file), 0, SEEK_SET) == 0 ? success() : last_error();
+}
+
+Error resolved_path(std::string_view path, std::string& resolved) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    char* absolute = ::realpath(name.c_str(), nullptr);
+    if (absolute == nullptr) {
+        return last_error();
+    }
+    resolved = absolute;
+    std::free(absolute);
+    return success();
+}
+
+Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        const ssize_t count = ::read(fd_of(file), buffer.data() + got, buffer.size() - got);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return last_error();
+        }
+        if (count == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(count);
+    }
+    return success();
+}
+
+Error read_fully_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                    std::size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        const ssize_t count = ::pread(fd_of(file), buffer.data() + got, buffer.size() - got,
+                                      static_cast<off_t>(offset + got));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return last_error();
+        }
+        if (count == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(count);
+    }
+    return success();
+}
+
+Error read_some(const File& file, std::span<char> buffer, std::size_t& got) {
+    ssize_t count = 0;
+    do {
+        count = ::read(fd_of(file), buffer.data(), buffer.size());
+    } while (count < 0 && errno == EINTR);
+    got = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return count < 0 ? last_error() : success();
+}
+
+Error write_all(const File& file, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd_of(file), bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            return last_error();
+        }
+        if (written == 0) {
+            return Error{EIO};
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return success();
+}
+
+Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written =
+            ::pwrite(fd_of(file), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            return last_error();
+        }
+        if (written == 0) {
+            return Error{EIO};
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+        offset += static_cast<std::uint64_t>(written);
+    }
+    return success();
+}
+
+Error seek_to(const File& file, std::uint64_t offset) {
+    const auto target = static_cast<off_t>(offset);
+    return ::lseek(fd_of(file), target, SEEK_SET) == target ? success() : last_error();
+}
+
+Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::uint64_t outOffset,
+                  std::uint64_t count, std::uint64_t& copied) {
+    copied = 0;
+    if (!kHasKernelCopy) {
+        return Error{kUnsupported};
+    }
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    auto from = static_cast<off_t>(inOffset);
+    auto to = static_cast<off_t>(outOffset);
+    while (copied < count) {
+        const std::size_t request =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - copied, kKernelCopyRequest));
+        const ssize_t moved = ::copy_file_range(fd_of(in), &from, fd_of(out), &to, request, 0);
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        if (moved < 0) {
+            const int code = errno;
+            // Nothing moved yet: the pair allows no kernel copy, and blocks will do.
+            const bool refused = copied == 0 && (code == EXDEV || code == EINVAL ||
+                                                 code == EOPNOTSUPP || code == ENOSYS);
+            return Error{refused ? kUnsupported : code};
+        }
+        if (moved == 0) {
+            break;
+        }
+        copied += static_cast<std::uint64_t>(moved);
+    }
+    return success();
+#else
+    (void)in;
+    (void)inOffset;
+    (void)out;
+    (void)outOffset;
+    (void)count;
+    (void)kKernelCopyRequest;
+    return Error{kUnsupported};
+#endif
+}
+
+Error sync(const File& file) {
+#if defined(F_FULLFSYNC)
+    // fsync alone leaves the data in the drive's cache on these systems.
+    if (::fcntl(fd_of(file), F_FULLFSYNC) == 0) {
+        return success();
+    }
+#endif
+    int result = 0;
+    do {
+        result = ::fsync(fd_of(file));
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno == EINVAL) {
+        return Error{kUnsupported};
+    }
+    return result == 0 ? success() : last_error();
+}
+
+Error sync_directory(std::string_view directory) {
+    File handle;
+    if (const Error opened = open_with(directory, O_RDONLY | O_DIRECTORY, handle);
+        opened.failed()) {
+        return opened;
+    }
+    const Error synced = sync(handle);
+    // Some filesystems cannot flush a directory; its entry is then as safe as they make it.
+    return synced.unsupported() ? success() : synced;
+}
+
+Error set_permissions(const File& file, std::uint32_t permissions) {
+    return ::fchmod(fd_of(file), static_cast<mode_t>(permissions)) == 0 ? success() : last_error();
+}
+
+Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group) {
+    return ::fchown(fd_of(file), owner, group) == 0 ? success() : last_error();
+}
+
+std::uint32_t new_file_permissions() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<std::uint32_t>(kNewFileMode & ~mask);
+}
+
+Error create_unnamed(std::string_view directory, File& file) {
+    if (!kHasUnnamedFiles) {
+        return Error{kUnsupported};
+    }
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    const Error made = open_with(directory, O_TMPFILE | O_WRONLY, file, 0600);
+    if (made.code == EOPNOTSUPP || made.code == EISDIR || made.code == EINVAL) {
+        return Error{kUnsupported};
+    }
+    return made;
+#else
+    (void)directory;
+    (void)file;
+    return Error{kUnsupported};
+#endif
+}
+
+Error give_unique_name(const File& unnamed, std::string_view prefix, std::string& path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_of(unnamed));
+    const std::string base = terminated(prefix);
+    if (base.empty()) {
+        return Error{ENOENT};
+    }
+    for (int attempt = 0; attempt < kNamingAttempts; ++attempt) {
+        const std::string name = base + random_suffix();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            path = name;
+            return success();
+        }
+        if (errno != EEXIST) {
+            return last_error();
+        }
+    }
+    return Error{EEXIST};
+}
+
+Error create_uniquely_named(std::string_view prefix, File& file, std::string& path) {
+    std::string name = terminated(prefix);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    name += "XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return last_error();
+    }
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    file = File{fd};
+    path = name;
+    return success();
+}
+
+Error rename_replacing(std::string_view from, std::string_view to) {
+    const std::string source = terminated(from);
+    const std::string target = terminated(to);
+    if (source.empty() || target.empty()) {
+        return Error{ENOENT};
+    }
+    return ::rename(source.c_str(), target.c_str()) == 0 ? success() : last_error();
+}
+
+Error remove_file(std::string_view path) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    return ::unlink(name.c_str()) == 0 ? success() : last_error();
+}
+
+Error make_directory(std::string_view path) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    return ::mkdir(name.c_str(), 0777) == 0 ? success() : last_error();
+}
+
+void keep_running_on_broken_pipes_and_size_limits() {
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
+void remove_on_termination_signal(std::string_view path) {
+    static const bool installed = (install_termination_handlers(), true);
+    (void)installed;
+    const sigset_t blocked = termination_signals();
+    sigset_t previous;
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+    const std::size_t length = std::min(path.size(), sizeof pending_removal - 1);
+    std::memcpy(pending_removal, path.data(), length);
+    pending_removal[length] = '\0';
+    pending_removal_set = length == path.size() ? 1 : 0;
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void forget_removal_on_termination_signal() {
+    pending_removal_set = 0;
+}
+
+} // namespace platform
