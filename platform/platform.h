@@ -122,6 +122,8 @@ Error create_uniquely_named(std::string_view prefix, File& file, std::string& pa
 Error rename_replacing(std::string_view from, std::string_view to);
 Error remove_file(std::string_view path);
 Error make_directory(std::string_view path);
+// Creates a new directory with a unique name from prefix, stored in `path`.
+Error make_unique_directory(std::string_view prefix, std::string& path);
 
 // Lets a failed write to a closed pipe or past the file-size limit be an error
 // the writer reports, rather than a signal that ends the process.

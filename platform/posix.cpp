@@ -487,6 +487,19 @@ Error make_directory(std::string_view path) {
     return ::mkdir(name.c_str(), 0777) == 0 ? success() : last_error();
 }
 
+Error make_unique_directory(std::string_view prefix, std::string& path) {
+    std::string name = terminated(prefix);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    name += "XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr) {
+        return last_error();
+    }
+    path = name;
+    return success();
+}
+
 void keep_running_on_broken_pipes_and_size_limits() {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);

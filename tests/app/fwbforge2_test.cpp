@@ -5,7 +5,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -221,7 +220,7 @@ TEST_F(Fwbforge2, ReadsIdentifiersAsLenientBaseSixteenText) {
 }
 
 TEST_F(Fwbforge2, RefusesToOverwriteTheBaseImageByAnyName) {
-    ASSERT_EQ(::link((dir / "base.fwb").c_str(), (dir / "hard.fwb").c_str()), 0);
+    fs::create_hard_link(dir / "base.fwb", dir / "hard.fwb");
     fs::create_symlink("base.fwb", dir / "soft.fwb");
     for (const std::string output : {"base.fwb", "./base.fwb", "hard.fwb", "soft.fwb"}) {
         const RunResult r = run_device(output);
@@ -244,7 +243,7 @@ TEST_F(Fwbforge2, WritesDevicesDirectlyAndChecksEveryWrite) {
 
 TEST_F(Fwbforge2, AFailedWriteLeavesTheExistingOutputAndNoTemporaryFile) {
     write_file(dir / "out.fwb", "previous image");
-    const RunResult r = run_device("out.fwb", {022, 16 * 1024});
+    const RunResult r = run_device("out.fwb", {.fileSizeLimit = 16 * 1024});
     EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Unable to write output fwb out.fwb\n" +
                          "fwbforge2: provisionFile() returns 67\n");
     EXPECT_EQ(r.status, 67);
@@ -256,7 +255,7 @@ TEST_F(Fwbforge2, ANewOutputFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
     const auto mode_of = [&](const char* name) {
         return fs::status(dir / name).permissions() & fs::perms::mask;
     };
-    ASSERT_EQ(run_device("new.fwb", {027}).status, 0);
+    ASSERT_EQ(run_device("new.fwb", {.umask = 027}).status, 0);
     EXPECT_EQ(mode_of("new.fwb"), fs::perms(0640));
     write_file(dir / "old.fwb", "x");
     fs::permissions(dir / "old.fwb", fs::perms(0604));

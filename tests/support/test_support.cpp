@@ -1,21 +1,18 @@
 #include "tests/support/test_support.h"
 
 #include "image/calc_hash.h"
+#include "platform/platform.h"
 
-#include <csignal>
-#include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <span>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 TempDir::TempDir() {
-    std::string name = (std::filesystem::temp_directory_path() / "fwbforge2-test-XXXXXX").string();
-    path_ = ::mkdtemp(name.data());
+    std::string made;
+    const std::string prefix = (std::filesystem::temp_directory_path() / "fwbforge2-test-").string();
+    EXPECT_FALSE(platform::make_unique_directory(prefix, made).failed());
+    path_ = made;
 }
 
 TempDir::~TempDir() {
@@ -137,60 +134,9 @@ void expect_provisioned(std::string_view base, std::string_view out, std::string
     EXPECT_EQ(out.substr(0, 32), sha256(out.substr(32, 2272))) << "header digest";
 }
 
-namespace {
-
-// Only system calls between fork and exec, so tests may run programs from several threads.
-[[noreturn]] void exec_in_dir(const std::filesystem::path& dir, char* const* argv,
-                              const RunOptions& options, int out, int err) {
-    if (::chdir(dir.c_str()) != 0) {
-        ::_exit(127);
-    }
-    ::umask(options.umask);
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    ::dup2(out, STDOUT_FILENO);
-    ::dup2(err, STDERR_FILENO);
-    ::execv(argv[0], argv);
-    ::_exit(127);
-}
-
-std::string read_all(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    return bytes;
-}
-
-} // namespace
-
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options) {
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    int out[2];
-    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-    std::FILE* err = std::tmpfile();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        exec_in_dir(dir, argv.data(), options, out[1], ::fileno(err));
-    }
-    ::close(out[1]);
-    RunResult result;
-    result.out = read_all(out[0]);
-    ::close(out[0]);
-    int status = 0;
-    rusage usage{};
-    ::wait4(child, &status, 0, &usage);
-    result.maxRssKiB = usage.ru_maxrss;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    ::lseek(::fileno(err), 0, SEEK_SET);
-    result.err = read_all(::fileno(err));
-    std::fclose(err);
-    return result;
+    return platform::run_process({program, args, dir.string(), options.umask,
+                                  options.fileSizeLimit, options.ignoreSizeLimitSignal,
+                                  options.user});
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "platform/process.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <sys/resource.h>
-#include <sys/types.h>
+#include <optional>
 #include <vector>
 
 // A fresh directory, removed with everything in it at the end of the test.
@@ -52,16 +53,13 @@ std::string expected_region(std::string_view phy, std::string_view mac, std::siz
 void expect_provisioned(std::string_view base, std::string_view out, std::string_view phy,
                         std::string_view mac, bool expromCleared);
 
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1; // the exit status, or 128 + the signal that ended it
-    long maxRssKiB = 0;
-};
+using RunResult = platform::ProcessResult;
 
 struct RunOptions {
-    mode_t umask = 022;
-    rlim_t fileSizeLimit = RLIM_INFINITY; // SIGXFSZ is ignored, so a write past it fails
+    std::uint32_t umask = 022;
+    std::optional<std::uint64_t> fileSizeLimit = std::nullopt;
+    bool ignoreSizeLimitSignal = true; // so that a write past the limit fails
+    std::optional<std::uint32_t> user = std::nullopt;
 };
 
 // Runs program with args in dir and collects what it printed and how it ended.
