@@ -16,9 +16,10 @@ struct ProcessRequest {
     std::vector<std::string> args;
     std::string directory;            // the working directory
     std::uint32_t creationMask = 022; // the umask
-    std::optional<std::uint64_t> fileSizeLimit;
+    std::optional<std::uint64_t> fileSizeLimit = std::nullopt;
     bool ignoreSizeLimitSignal = true; // a write past the limit fails instead of killing
-    std::optional<std::uint32_t> user; // run under this user id (and its group), as root
+    std::optional<std::uint32_t> user =
+        std::nullopt; // run under this user id (and its group), as root
 };
 
 struct ProcessResult {

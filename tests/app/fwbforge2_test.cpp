@@ -1,5 +1,7 @@
 // End to end: the real fwbforge2 in a fresh directory; its standard output byte
 // for byte, its exit status and the bytes it leaves on disk.
+#include "platform/platform.h"
+#include "platform/process.h"
 #include "tests/support/test_support.h"
 
 #include <fstream>
@@ -231,47 +233,241 @@ TEST_F(Fwbforge2, RefusesToOverwriteTheBaseImageByAnyName) {
     }
 }
 
-TEST_F(Fwbforge2, WritesDevicesDirectlyAndChecksEveryWrite) {
-    const RunResult toNull = run_device("/dev/null");
-    EXPECT_EQ(toNull.out, progress("base.fwb", 3, 2) + "Custom fwb generated  /dev/null\n");
-    EXPECT_EQ(toNull.status, 0);
-    const RunResult toFull = run_device("/dev/full");
-    EXPECT_EQ(toFull.out, progress("base.fwb", 3, 2) + "Unable to write output fwb /dev/full\n" +
-                              "fwbforge2: provisionFile() returns 67\n");
-    EXPECT_EQ(toFull.status, 67);
+std::string file_error(std::string_view what, std::string_view path, std::string_view reason) {
+    return "fwbforge2: " + std::string(what) + " " + std::string(path) + ": " +
+           std::string(reason) + "\n";
 }
 
-TEST_F(Fwbforge2, AFailedWriteLeavesTheExistingOutputAndNoTemporaryFile) {
+struct OutputFaultCase {
+    std::string name;
+    std::string output;
+    RunOptions options;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+// Each refusal or failed write: its stdout lines, the system's reason on stderr,
+// the existing output exactly as it was and no file left behind.
+TEST_F(Fwbforge2, AnOutputThatCannotBeWrittenIsExplainedAndLeftAsItWas) {
+    const std::string start = progress("base.fwb", 3, 2);
+    const std::string returns67 = "fwbforge2: provisionFile() returns 67\n";
+    const std::string unable = "Unable to write output fwb ";
+    fs::permissions(dir.path(), fs::perms::all);
+    write_file(dir / "regular", "not a directory");
+    fs::create_directory(dir / "folder.fwb");
+    write_file(dir / "readonly.fwb", "previous image");
+    fs::permissions(dir / "readonly.fwb", fs::perms(0444));
     write_file(dir / "out.fwb", "previous image");
-    const RunResult r = run_device("out.fwb", {.fileSizeLimit = 16 * 1024});
-    EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Unable to write output fwb out.fwb\n" +
-                         "fwbforge2: provisionFile() returns 67\n");
-    EXPECT_EQ(r.status, 67);
-    EXPECT_EQ(read_file(dir / "out.fwb"), "previous image");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"base.fwb", "out.fwb", "update.xml"}));
-}
-
-TEST_F(Fwbforge2, ANewOutputFollowsTheUmaskAndAReplacedOneKeepsItsMode) {
-    const auto mode_of = [&](const char* name) {
-        return fs::status(dir / name).permissions() & fs::perms::mask;
+    std::vector<OutputFaultCase> cases = {
+        {"missing directory",
+         "no/such/dir/out.fwb",
+         {},
+         start + returns67,
+         file_error("cannot create a temporary file in", "no/such/dir",
+                    "No such file or directory"),
+         67},
+        {"path under a regular file",
+         "regular/out.fwb",
+         {},
+         start + returns67,
+         file_error("cannot write to", "regular/out.fwb", "Not a directory"),
+         67},
+        {"a directory",
+         "folder.fwb",
+         {},
+         start + returns67,
+         file_error("cannot write to", "folder.fwb", "Is a directory"),
+         67},
+        {"full device",
+         "/dev/full",
+         {},
+         start + unable + "/dev/full\n" + returns67,
+         file_error("cannot write", "/dev/full", "No space left on device"),
+         67},
+        {"file-size limit, its signal left as it is",
+         "out.fwb",
+         {.fileSizeLimit = 16 * 1024, .ignoreSizeLimitSignal = false},
+         start + unable + "out.fwb\n" + returns67,
+         file_error("cannot write", "out.fwb", "File too large"),
+         67},
     };
-    ASSERT_EQ(run_device("new.fwb", {.umask = 027}).status, 0);
-    EXPECT_EQ(mode_of("new.fwb"), fs::perms(0640));
-    write_file(dir / "old.fwb", "x");
-    fs::permissions(dir / "old.fwb", fs::perms(0604));
-    ASSERT_EQ(run_device("old.fwb").status, 0);
-    EXPECT_EQ(mode_of("old.fwb"), fs::perms(0604));
+    if (const std::optional<std::uint32_t> nobody = platform::unprivileged_user()) {
+        cases.push_back({"read-only output, for an ordinary user",
+                         "readonly.fwb",
+                         {.user = nobody},
+                         start + returns67,
+                         file_error("cannot write to", "readonly.fwb", "Permission denied"),
+                         67});
+    }
+    for (const OutputFaultCase& c : cases) {
+        const RunResult r = run_device(c.output, c.options);
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.status, c.status) << c.name;
+        EXPECT_EQ(read_file(dir / "out.fwb"), "previous image") << c.name;
+        EXPECT_EQ(read_file(dir / "readonly.fwb"), "previous image") << c.name;
+        EXPECT_EQ(dir.entries(),
+                  (std::vector<std::string>{"base.fwb", "folder.fwb", "out.fwb", "readonly.fwb",
+                                            "regular", "update.xml"}))
+            << c.name;
+        expect_base_untouched();
+    }
 }
 
-TEST_F(Fwbforge2, AnOutputLinkKeepsItsPlaceAndItsTargetIsReplaced) {
+// The sticky, world-writable directory where another user plants a link to a
+// file of root's: the system's protection refuses to follow it, and so does the tool.
+TEST_F(Fwbforge2, ALinkPlantedInASharedDirectoryIsNotFollowed) {
+    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    const std::string protection = "/proc/sys/fs/protected_symlinks";
+    if (!nobody || read_file(protection).empty()) {
+        GTEST_SKIP() << "needs root and " << protection;
+    }
+    const std::string before = read_file(protection);
+    write_file(protection, "1");
+    if (read_file(protection) != "1\n") {
+        GTEST_SKIP() << protection << " cannot be set here";
+    }
+    fs::create_directory(dir / "shared");
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(dir / "shared", fs::perms::all | fs::perms::sticky_bit);
+    write_file(dir / "precious", "root's file");
+    const RunResult planted = run_program(
+        dir.path(), "/bin/ln", {"-s", "../precious", "shared/out.fwb"}, {.user = nobody});
+    const RunResult r = run_device("shared/out.fwb");
+    write_file(protection, before);
+    ASSERT_EQ(planted.status, 0) << planted.err;
+    EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "fwbforge2: provisionFile() returns 67\n");
+    EXPECT_EQ(r.err, file_error("cannot write to", "shared/out.fwb", "Permission denied"));
+    EXPECT_EQ(r.status, 67);
+    EXPECT_EQ(read_file(dir / "precious"), "root's file");
+}
+
+struct ReplacementCase {
+    std::string name;
+    std::uint32_t oldMode;
+    bool oldOwnedByNobody;
+    std::uint32_t newMode;
+};
+
+// The new image takes the old file's place: its permissions (never a set-ID bit)
+// and owner; a hard link to the old file keeps the old content.
+TEST_F(Fwbforge2, AReplacedOutputKeepsItsPermissionsAndOwnerButNoSetIdBits) {
+    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    std::vector<ReplacementCase> cases = {
+        {"plain", 0604, false, 0604},
+        {"set-user-ID", 04755, false, 0755},
+        {"set-group-ID", 02640, false, 0640},
+    };
+    if (nobody) {
+        cases.push_back({"another user's, set-group-ID", 02660, true, 0660});
+    }
+    for (const ReplacementCase& c : cases) {
+        write_file(dir / "old.fwb", "previous image");
+        fs::create_hard_link(dir / "old.fwb", dir / "second-name.fwb");
+        if (c.oldOwnedByNobody) {
+            ASSERT_EQ(run_program(dir.path(), "/bin/chown", {"nobody:nogroup", "old.fwb"}).status,
+                      0);
+        }
+        fs::permissions(dir / "old.fwb", fs::perms(c.oldMode));
+        const RunResult r = run_device("old.fwb");
+        EXPECT_EQ(r.status, 0) << c.name << r.err;
+        EXPECT_EQ(fs::status(dir / "old.fwb").permissions() & fs::perms::mask, fs::perms(c.newMode))
+            << c.name;
+        const RunResult owner =
+            run_program(dir.path(), "/usr/bin/stat", {"-c", "%U:%G", "old.fwb"});
+        EXPECT_EQ(owner.out, c.oldOwnedByNobody ? "nobody:nogroup\n" : "root:root\n") << c.name;
+        expect_provisioned(base, read_file(dir / "old.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+        EXPECT_EQ(read_file(dir / "second-name.fwb"), "previous image") << c.name;
+        fs::remove(dir / "second-name.fwb");
+    }
+}
+
+struct LinkCase {
+    std::string name;
+    std::string linkTarget;
+    bool targetExists;
+};
+
+TEST_F(Fwbforge2, AnOutputLinkKeepsItsPlaceAndWhatItLeadsToIsWritten) {
+    const std::vector<LinkCase> cases = {
+        {"link to an image", "images/device.fwb", true},
+        {"link to a link", "second-link.fwb", true},
+        {"dangling link", "images/new.fwb", false},
+    };
     fs::create_directory(dir / "images");
-    write_file(dir / "images" / "device.fwb", "previous image");
-    fs::create_symlink("images/device.fwb", dir / "link.fwb");
-    ASSERT_EQ(run_device("link.fwb").status, 0);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.fwb"));
-    expect_provisioned(base, read_file(dir / "images" / "device.fwb"), "\xd0\xd1", "\x0a\x0b\x0c",
-                       true);
-    EXPECT_EQ(fs::directory_iterator(dir / "images")->path().filename(), "device.fwb");
+    fs::create_symlink("images/device.fwb", dir / "second-link.fwb");
+    for (const LinkCase& c : cases) {
+        write_file(dir / "images" / "device.fwb", "previous image");
+        fs::remove(dir / "link.fwb");
+        fs::create_symlink(c.linkTarget, dir / "link.fwb");
+        const RunResult r = run_device("link.fwb");
+        EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  link.fwb\n") << c.name;
+        EXPECT_TRUE(fs::is_symlink(dir / "link.fwb")) << c.name;
+        EXPECT_EQ(fs::read_symlink(dir / "link.fwb"), c.linkTarget) << c.name;
+        expect_provisioned(base, read_file(dir / "link.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+        const std::string finalName = c.targetExists ? "device.fwb" : "new.fwb";
+        EXPECT_TRUE(fs::is_regular_file(dir / "images" / finalName)) << c.name;
+        fs::remove(dir / "images" / "new.fwb");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "images"), {}), 1);
+}
+
+TEST_F(Fwbforge2, ANewOutputFollowsTheUmask) {
+    ASSERT_EQ(run_device("new.fwb", {.umask = 027}).status, 0);
+    EXPECT_EQ(fs::status(dir / "new.fwb").permissions() & fs::perms::mask, fs::perms(0640));
+}
+
+// Pipes and devices take the image in file order, straight through the name given.
+TEST_F(Fwbforge2, WritesPipesAndDevicesDirectlyAndChecksEveryWrite) {
+    ASSERT_EQ(run_device("expected.fwb").status, 0);
+    const std::string image = read_file(dir / "expected.fwb");
+    const std::string start = progress("base.fwb", 3, 2);
+    const RunResult toNull = run_device("/dev/null");
+    EXPECT_EQ(toNull.out, start + "Custom fwb generated  /dev/null\n");
+    EXPECT_EQ(toNull.status, 0);
+    // Standard output is a pipe here: the image lands between the lines.
+    const RunResult toPipe = run_device("/dev/stdout");
+    EXPECT_EQ(toPipe.out, start + image + "Custom fwb generated  /dev/stdout\n");
+    EXPECT_EQ(toPipe.status, 0);
+    EXPECT_EQ(toPipe.err, "");
+
+    ASSERT_EQ(run_program(dir.path(), "/usr/bin/mkfifo", {"fifo"}).status, 0);
+    platform::Process reader({"/usr/bin/head", {"-c", "100", "fifo"}, dir.path().string()});
+    const RunResult leftEarly = run_device("fifo");
+    EXPECT_EQ(reader.wait().out, image.substr(0, 100));
+    EXPECT_EQ(leftEarly.out, start + "Unable to write output fwb fifo\n" +
+                                 "fwbforge2: provisionFile() returns 67\n");
+    EXPECT_EQ(leftEarly.err, file_error("cannot write", "fifo", "Broken pipe"));
+    EXPECT_EQ(leftEarly.status, 67);
+}
+
+// Killed while it copies a large image, a run leaves what it printed so far, the
+// old output and no temporary file, and ends by the signal.
+TEST_F(Fwbforge2, ATerminatingSignalLeavesTheOldOutputAndNoTemporaryFile) {
+    write_base({256 << 20, 0x2000, 0x400, 3});
+    write_file(dir / "out.fwb", "previous image");
+    const std::vector<platform::Signal> signals = {
+        platform::Signal::interrupt, platform::Signal::terminate, platform::Signal::hang_up};
+    const std::vector<int> statuses = {128 + 2, 128 + 15, 128 + 1};
+    std::size_t killed = 0;
+    for (std::size_t i = 0; i < signals.size(); ++i) {
+        std::vector<std::string> args = kDevice;
+        args.insert(args.end(), {"update.xml", "out.fwb"});
+        platform::Process run({FWBFORGE2_PATH, args, dir.path().string()});
+        ASSERT_TRUE(run.read_until("phyBdpLen     :2\n"));
+        run.send(signals[i]);
+        const RunResult r = run.wait();
+        if (r.status == 0) {
+            continue; // it finished before the signal came: nothing to check
+        }
+        ++killed;
+        EXPECT_EQ(r.status, statuses[i]);
+        EXPECT_EQ(r.out, progress("base.fwb", 3, 2));
+        EXPECT_EQ(read_file(dir / "out.fwb"), "previous image");
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"base.fwb", "out.fwb", "update.xml"}));
+    }
+    EXPECT_GT(killed, 0u) << "every run ended before its signal: a larger image is needed";
 }
 
 TEST_F(Fwbforge2, UsesLongOutputPathsWhole) {

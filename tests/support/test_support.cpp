@@ -10,7 +10,8 @@
 
 TempDir::TempDir() {
     std::string made;
-    const std::string prefix = (std::filesystem::temp_directory_path() / "fwbforge2-test-").string();
+    const std::string prefix =
+        (std::filesystem::temp_directory_path() / "fwbforge2-test-").string();
     EXPECT_FALSE(platform::make_unique_directory(prefix, made).failed());
     path_ = made;
 }
@@ -136,7 +137,6 @@ void expect_provisioned(std::string_view base, std::string_view out, std::string
 
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options) {
-    return platform::run_process({program, args, dir.string(), options.umask,
-                                  options.fileSizeLimit, options.ignoreSizeLimitSignal,
-                                  options.user});
+    return platform::run_process({program, args, dir.string(), options.umask, options.fileSizeLimit,
+                                  options.ignoreSizeLimitSignal, options.user});
 }
