@@ -188,3 +188,7 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
     std::fclose(err);
     return result;
 }
+
+bool running_as_root() {
+    return ::geteuid() == 0;
+}
