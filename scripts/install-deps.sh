@@ -3,7 +3,7 @@
 set -eu
 
 missing=""
-for package in cmake g++ clang libclang-rt-14-dev make pkg-config libtomcrypt-dev libgtest-dev nlohmann-json3-dev hyperfine time; do
+for package in cmake g++ clang libclang-rt-14-dev make pkg-config libtomcrypt-dev libgtest-dev nlohmann-json3-dev hyperfine time xfsprogs; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $package"
     fi

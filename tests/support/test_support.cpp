@@ -140,3 +140,7 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
     return platform::run_process({program, args, dir.string(), options.umask, options.fileSizeLimit,
                                   options.ignoreSizeLimitSignal, options.user});
 }
+
+bool running_as_root() {
+    return ::geteuid() == 0;
+}
