@@ -148,6 +148,10 @@ ProcessResult run_process(const ProcessRequest& request) {
     return process.wait();
 }
 
+bool running_as_root() {
+    return ::geteuid() == 0;
+}
+
 std::optional<std::uint32_t> unprivileged_user() {
     const passwd* nobody = ::getpwnam("nobody");
     if (::geteuid() != 0 || nobody == nullptr) {

@@ -55,6 +55,9 @@ class Process {
 
 ProcessResult run_process(const ProcessRequest& request);
 
+// Whether this process may do what only the administrator may (mount, change owners).
+bool running_as_root();
+
 // The user id of an unprivileged account to drop to, when this process is root.
 std::optional<std::uint32_t> unprivileged_user();
 

@@ -1,5 +1,6 @@
 // A power cut right after a reported success: the real fwbforge2 on a loop-mounted
 // filesystem, the filesystem shut down without flushing its log, then mounted again.
+#include "platform/process.h"
 #include "tests/support/test_support.h"
 
 #include <cstdlib>
@@ -126,7 +127,7 @@ std::vector<std::string> temporaries(const fs::path& dir) {
 class PowerCut : public testing::TestWithParam<PowerCutCase> {
   protected:
     void SetUp() override {
-        if (!running_as_root()) {
+        if (!platform::running_as_root()) {
             GTEST_SKIP() << "needs root to loop-mount a filesystem";
         }
         if (!fs::exists("/dev/loop-control")) {

@@ -141,6 +141,3 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
                                   options.ignoreSizeLimitSignal, options.user});
 }
 
-bool running_as_root() {
-    return ::geteuid() == 0;
-}

@@ -65,6 +65,3 @@ struct RunOptions {
 // Runs program with args in dir and collects what it printed and how it ended.
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options = {});
-
-// Whether the tests run with the effective user ID 0 (mounting needs it).
-bool running_as_root();
