@@ -18,6 +18,8 @@ printf '%s' "$(printf 'ee%.0s' $(seq 1024))" > "$corpus/hex/full"
 cp "$root/examples/update-data.xml" "$corpus/update_data/example.xml"
 printf '%s\r\n<mac>0a0b</mac><phy>0c</phy><exprom>True</exprom>\r\n<image>base.fwb\r\n' "$key" > "$corpus/update_data/crlf.xml"
 printf '<pciid vid="FB2F" did="0a01"  sdid="0001" svid="fb2f" />\n%s<mac>0a0</mac>\n<mac></mac><image>i<\n' "$key" > "$corpus/update_data/near-miss.xml"
+tr '\n' '\r' < "$root/examples/update-data.xml" > "$corpus/update_data/cr-only.xml"
+tr -d '\n' < "$root/examples/update-data.xml" > "$corpus/update_data/one-line.xml"
 
 "$build/examples/make_example_image" "$work/base.fwb" 8192 6144 1024 7
 cp "$work/base.fwb" "$corpus/image_reader/sealed-empty.fwb"

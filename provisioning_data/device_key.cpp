@@ -26,6 +26,7 @@ namespace {
 
 // The key's shape: each 'h' stands for one lowercase hexadecimal digit.
 constexpr std::string_view kKeyShape = R"(<pciid vid="hhhh" did="hhhh" sdid="hhhh" svid="hhhh" />)";
+static_assert(kKeyShape.size() == kDeviceKeyLength);
 constexpr std::array<std::size_t, 4> kVidDidSdidSvidAt = {12, 23, 35, 47};
 
 bool has_key_shape(std::string_view text) {
@@ -45,8 +46,8 @@ std::uint16_t four_digits_at(std::string_view text, std::size_t at) {
 
 } // namespace
 
-std::vector<DeviceId> device_keys_in(std::string_view lowered) {
-    std::vector<DeviceId> keys;
+std::vector<DeviceKeyAt> device_keys_in(std::string_view lowered) {
+    std::vector<DeviceKeyAt> keys;
     for (std::size_t at = lowered.find(kKeyLineMarker); at != std::string_view::npos;
          at = lowered.find(kKeyLineMarker, at + 1)) {
         const std::string_view candidate = lowered.substr(at);
@@ -56,8 +57,57 @@ std::vector<DeviceId> device_keys_in(std::string_view lowered) {
             id.did = four_digits_at(candidate, kVidDidSdidSvidAt[1]);
             id.ssid = four_digits_at(candidate, kVidDidSdidSvidAt[2]);
             id.svid = four_digits_at(candidate, kVidDidSdidSvidAt[3]);
-            keys.push_back(id);
+            keys.push_back({id, at});
         }
     }
     return keys;
+}
+
+namespace {
+
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Past the blanks, the sign and a 0x prefix that a digit follows.
+struct NumberStart {
+    std::size_t digitsAt = 0;
+    bool negative = false;
+};
+
+NumberStart number_start(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && is_space(text[at])) {
+        ++at;
+    }
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) {
+        ++at;
+    }
+    const bool has_prefix = at + 2 < text.size() && text[at] == '0' &&
+                            (text[at + 1] == 'x' || text[at + 1] == 'X') &&
+                            hex_digit_value(text[at + 2]);
+    return {has_prefix ? at + 2 : at, negative};
+}
+
+std::uint32_t strtoul32_base16(std::string_view text) {
+    const NumberStart start = number_start(text);
+    std::uint64_t value = 0;
+    for (std::size_t at = start.digitsAt; at < text.size() && hex_digit_value(text[at]); ++at) {
+        value = value << 4 | *hex_digit_value(text[at]);
+        if (value > UINT32_MAX) {
+            return UINT32_MAX; // saturates whatever the sign
+        }
+    }
+    return static_cast<std::uint32_t>(start.negative ? 0 - value : value);
+}
+
+} // namespace
+
+std::optional<std::uint16_t> parse_identifier(std::string_view text) {
+    const std::uint32_t value = strtoul32_base16(text);
+    if (value > UINT16_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(value);
 }

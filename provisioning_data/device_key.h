@@ -2,6 +2,8 @@
 
 #include "common/device_id.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,8 +13,20 @@ inline constexpr std::string_view kKeyLineMarker = "<pciid vid=";
 // The copy in which only the letters A to Z are lowered.
 std::string lowercase_ascii(std::string_view text);
 
-// The 55-character, all-lowercase key line that opens the device's entry.
+// The kDeviceKeyLength-character, all-lowercase key line that opens the device's entry.
 std::string format_device_key(DeviceId id);
 
-// Every device key written in the canonical form in an already lowercased line.
-std::vector<DeviceId> device_keys_in(std::string_view lowered);
+inline constexpr std::size_t kDeviceKeyLength = 55;
+
+struct DeviceKeyAt {
+    DeviceId id;
+    std::size_t at = 0; // where the key starts on the line
+};
+
+// Every device key written in the canonical form in an already lowercased line, in line order.
+std::vector<DeviceKeyAt> device_keys_in(std::string_view lowered);
+
+// A PCI identifier written as base-16 text, read as a 32-bit strtoul reads it
+// (blanks, sign, 0x prefix, stop at the first non-digit, saturate past 32 bits);
+// nothing when that value does not fit 16 bits.
+std::optional<std::uint16_t> parse_identifier(std::string_view text);

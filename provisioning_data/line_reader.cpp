@@ -4,11 +4,18 @@
 
 namespace {
 
+// The carriage return a line may hold before its line feed, and the line feed.
+constexpr std::size_t kLineEndBytes = 2;
+
 void drop_carriage_return_before_line_feed(std::string& line) {
     const std::size_t size = line.size();
-    if (size >= 2 && line[size - 2] == '\r') {
+    if (size >= 2 && line[size - 1] == '\n' && line[size - 2] == '\r') {
         line.erase(size - 2, 1);
     }
+}
+
+std::size_t length_without_line_feed(const std::string& line) {
+    return !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
 }
 
 } // namespace
@@ -22,25 +29,48 @@ bool LineReader::refill() {
     return end_ > 0;
 }
 
+// Holds at most the cap and a line end, so a line past the cap costs no more.
+bool LineReader::append_within_cap(std::string& line, const char* bytes, std::size_t count) {
+    const std::size_t room = max_length_ + kLineEndBytes - line.size();
+    if (count > room) {
+        return false;
+    }
+    line.append(bytes, count);
+    return true;
+}
+
+bool LineReader::end_line(std::string& line) {
+    drop_carriage_return_before_line_feed(line);
+    if (length_without_line_feed(line) > max_length_) {
+        line_too_long_ = true;
+        line.clear();
+        return false;
+    }
+    return !line.empty();
+}
+
 bool LineReader::next(std::string& line) {
     line.clear();
-    for (;;) {
+    while (!line_too_long_) {
         if (begin_ == end_ && !refill()) {
-            return !line.empty();
+            return end_line(line);
         }
         const char* start = buffer_.data() + begin_;
         const std::size_t available = end_ - begin_;
         const void* line_feed = std::memchr(start, '\n', available);
-        if (line_feed == nullptr) {
-            line.append(start, available);
-            begin_ = end_;
-            continue;
+        const std::size_t taken =
+            line_feed == nullptr
+                ? available
+                : static_cast<std::size_t>(static_cast<const char*>(line_feed) - start) + 1;
+        if (!append_within_cap(line, start, taken)) {
+            line_too_long_ = true;
+            break;
         }
-        const auto taken =
-            static_cast<std::size_t>(static_cast<const char*>(line_feed) - start) + 1;
-        line.append(start, taken);
         begin_ += taken;
-        drop_carriage_return_before_line_feed(line);
-        return true;
+        if (line_feed != nullptr) {
+            return end_line(line);
+        }
     }
+    line.clear();
+    return false;
 }

@@ -8,8 +8,7 @@ namespace {
 
 // A later value replaces an earlier one whole; an empty value closed by a
 // less-than sign writes nothing, so the earlier value stays.
-void store_tag_value(std::string_view line, std::string_view tag, std::string& destination) {
-    const std::optional<TagValue> value = find_tag_value(line, tag);
+void store_tag_value(const std::optional<TagValue>& value, std::string& destination) {
     if (!value || (value->closed_by_less_than && value->text.empty())) {
         return;
     }
@@ -35,25 +34,46 @@ bool is_key_line(std::string_view line) {
     return line.find(kKeyLineMarker) != std::string_view::npos;
 }
 
-bool opens_entry(std::string_view line, std::string_view key) {
-    return is_key_line(line) && lowercase_ascii(line).find(key) != std::string::npos;
+std::optional<std::size_t> entry_key_at(std::string_view line, std::string_view key) {
+    if (!is_key_line(line)) {
+        return std::nullopt;
+    }
+    const std::size_t at = lowercase_ascii(line).find(key);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    return at;
 }
 
 std::uint32_t exprom_switch(std::string_view value) {
     return value == "True" ? 1 : 0;
 }
 
+EntryTags find_entry_tags(std::string_view text) {
+    return {find_tag_value(text, kMacTag), find_tag_value(text, kPhyTag),
+            find_tag_value(text, kExpromTag), find_tag_value(text, kImageTag)};
+}
+
+EntryTags followed_by(EntryTags text, const EntryTags& rest) {
+    text.mac = text.mac ? text.mac : rest.mac;
+    text.phy = text.phy ? text.phy : rest.phy;
+    text.exprom = text.exprom ? text.exprom : rest.exprom;
+    text.image = text.image ? text.image : rest.image;
+    return text;
+}
+
+bool take_entry_tags(const EntryTags& tags, EntryValues& values) {
+    store_tag_value(tags.mac, values.macText);
+    store_tag_value(tags.phy, values.phyText);
+    if (tags.exprom) {
+        values.exprom = exprom_switch(tags.exprom->text);
+    }
+    store_tag_value(tags.image, values.imageName);
+    return tags.image.has_value();
+}
+
 bool take_entry_line(std::string_view line, EntryValues& values) {
-    store_tag_value(line, kMacTag, values.macText);
-    store_tag_value(line, kPhyTag, values.phyText);
-    if (const std::optional<TagValue> value = find_tag_value(line, kExpromTag)) {
-        values.exprom = exprom_switch(value->text);
-    }
-    if (find_tag_value(line, kImageTag)) {
-        store_tag_value(line, kImageTag, values.imageName);
-        return true;
-    }
-    return false;
+    return take_entry_tags(find_entry_tags(line), values);
 }
 
 Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
@@ -69,16 +89,23 @@ Status get_xml_data(std::string_view key, std::string_view path, std::string& ma
     bool entry_ended = false;
     std::string line;
     while (!entry_ended && reader.next(line)) {
-        if (!in_entry && !opens_entry(line, key)) {
-            continue;
+        if (in_entry) {
+            entry_ended = take_entry_line(line, values);
+        } else if (const std::optional<std::size_t> key_at = entry_key_at(line, key)) {
+            // The tags before the key belong to whatever the line listed before this device.
+            in_entry = true;
+            entry_ended =
+                take_entry_line(std::string_view(line).substr(*key_at + key.size()), values);
         }
-        in_entry = true;
-        entry_ended = take_entry_line(line, values);
     }
     // A file that fails to read is not a file without the entry.
     if (reader.failed()) {
         print_line("Unable to open file! ", path);
         return PROVKIT_ERR_FILE;
+    }
+    if (reader.line_too_long()) {
+        print_line("Update data line too long ", path);
+        return PROVKIT_ERR_DATA;
     }
     if (!in_entry) {
         return PROVKIT_ERR_DATA;

@@ -24,8 +24,9 @@ std::optional<TagValue> find_tag_value(std::string_view line, std::string_view t
 // A line holding the key-line marker exactly as written.
 bool is_key_line(std::string_view line);
 
-// A key line whose lowercase form (A to Z only) holds the device key.
-bool opens_entry(std::string_view line, std::string_view key);
+// Where the device key stands on a key line that opens its entry: its first
+// occurrence in the line's lowercase form (A to Z only); nothing elsewhere.
+std::optional<std::size_t> entry_key_at(std::string_view line, std::string_view key);
 
 // The expansion-ROM switch a "<exprom>" value gives.
 std::uint32_t exprom_switch(std::string_view value);
@@ -38,11 +39,28 @@ struct EntryValues {
     std::uint32_t exprom = 1;
 };
 
-// Takes one line of an entry into values; true when the line ends the entry.
+// The first occurrence of each tag in a text.
+struct EntryTags {
+    std::optional<TagValue> mac;
+    std::optional<TagValue> phy;
+    std::optional<TagValue> exprom;
+    std::optional<TagValue> image;
+};
+
+EntryTags find_entry_tags(std::string_view text);
+
+// The tags of a text that rest follows: each the text's own, else rest's.
+EntryTags followed_by(EntryTags text, const EntryTags& rest);
+
+// Takes a line's tags into values; true when "<image>" ends the entry.
+bool take_entry_tags(const EntryTags& tags, EntryValues& values);
+
+// Takes one line of an entry (on the key line, the text after the key) into
+// values; true when the line ends the entry.
 bool take_entry_line(std::string_view line, EntryValues& values);
 
 // Finds the device's entry in the update-data file and takes its values.
 // A destination is changed only by a tag of the entry. 0, 67 (the file cannot be
-// opened or read) or 69 (no entry).
+// opened or read) or 69 (no entry, or a line it reads is too long).
 Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
                     std::string& phyText, std::string& imageName, std::uint32_t& exprom);

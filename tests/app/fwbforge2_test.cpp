@@ -15,6 +15,9 @@ namespace {
 const std::vector<std::string> kDevice = {"fb2f", "0a01", "fb2f", "0001"};
 const std::string kKeyLine = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
 const ImageShape kBase = {64 * 1024 + 5, 0x2000, 0x400, 1};
+constexpr std::size_t kLineCap = 64 * 1024 * 1024;
+const std::string kNotFound69 =
+    "fwbforge2: get_xml_data() returns 69\nfwbforge2: readBdp() returns 69\n";
 
 std::string entry(std::string_view mac, std::string_view phy, std::string_view image,
                   std::string_view exprom = "False", std::string_view key = kKeyLine) {
@@ -113,7 +116,10 @@ TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
     const std::string withNul("bas\0e.fwb", 9);
     const std::vector<FailureCase> cases = {
         {"no entry", kBase, entry("0a0b", "d0", "base.fwb", "False", "<pciid vid=\"fb2f\" />"),
-         "fwbforge2: get_xml_data() returns 69\nfwbforge2: readBdp() returns 69\n", 69},
+         kNotFound69, 69},
+        {"a line past the cap before the entry", kBase,
+         std::string(kLineCap + 1, 'x') + "\n" + good,
+         "Update data line too long update.xml\n" + kNotFound69, 69},
         {"odd MAC text", kBase, entry("0a0b0", "d0d1", "base.fwb"),
          readBdp + "fwbforge2: Odd mac_string\nfwbforge2: readBdp() returns 1\n", 1},
         {"non-hex PHY text", kBase, entry("0a0b0c", "d0 1", "base.fwb"),
@@ -178,7 +184,7 @@ TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
                 EXPECT_EQ(read_file(dir / "out.fwb"), "previous image") << c.name;
             }
             expect_base_untouched();
-            EXPECT_EQ(read_file(dir / "update.xml"), c.updateData);
+            EXPECT_TRUE(read_file(dir / "update.xml") == c.updateData) << c.name;
             EXPECT_EQ(dir.entries().size(), 3u + outputExists) << c.name << ": a file was left";
         }
     }
@@ -205,11 +211,11 @@ TEST_F(Fwbforge2, CommandLineFailuresAreReportedBeforeAnyOutput) {
 TEST_F(Fwbforge2, ReadsIdentifiersAsLenientBaseSixteenText) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"0xFB2F", "0X0a01", "  fb2f", "+1"}, kKeyLine},
-        {{"1fb2f", "a01", "fb2fzz", "0001"}, kKeyLine},
-        {{"123456789", "-1", "0", "zz"},
-         R"(<pciid vid="ffff" did="ffff" sdid="0000" svid="0000" />)"},
-        {{"-FFFF", "0x", "FFFFFFFF", "-0x2"},
-         R"(<pciid vid="0001" did="0000" sdid="fffe" svid="ffff" />)"},
+        {{"fb2f", "a01", "fb2fzz", "0001"}, kKeyLine},
+        {{"0000000000fb2f", "0a01h", "\tfb2f", "1 2"}, kKeyLine},
+        {{"0", "zz", "0x", "-0"}, R"(<pciid vid="0000" did="0000" sdid="0000" svid="0000" />)"},
+        {{"FFFF", "0x0000ffff", "1a2bh", " +0XfFfF"},
+         R"(<pciid vid="ffff" did="ffff" sdid="ffff" svid="1a2b" />)"},
     };
     for (const auto& [ids, key] : cases) {
         write_file(dir / "update.xml", entry("0a0b0c", "d0d1", "base.fwb", "False", key));
@@ -218,6 +224,77 @@ TEST_F(Fwbforge2, ReadsIdentifiersAsLenientBaseSixteenText) {
         const RunResult r = run(args);
         EXPECT_EQ(r.status, 0) << ids[0] << " " << ids[1] << " " << ids[2] << " " << ids[3]
                                << r.out;
+    }
+}
+
+TEST_F(Fwbforge2, RefusesTheFirstIdentifierPastSixteenBitsBeforeOpeningAnything) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"18086", "0a01", "fb2f", "0001"}, "fwbforge2: Bad VID 18086\n"},
+        {{"fb2f", "123456789", "fb2f", "0001"}, "fwbforge2: Bad DID 123456789\n"},
+        {{"fb2f", "0a01", "-1", "0001"}, "fwbforge2: Bad SVID -1\n"},
+        {{"fb2f", "0a01", "fb2f", "fffffffff"}, "fwbforge2: Bad SSID fffffffff\n"},
+        {{"fb2f", "0a01", "fb2f", "-123456789"}, "fwbforge2: Bad SSID -123456789\n"},
+        {{"-FFFF", "0x", "FFFFFFFF", "-0x2"}, "fwbforge2: Bad VID -FFFF\n"},
+        {{"fb2f", "  0x10000", "-1", "zz"}, "fwbforge2: Bad DID   0x10000\n"},
+    };
+    for (const auto& [ids, out] : cases) {
+        std::vector<std::string> args = ids;
+        args.insert(args.end(), {"missing.xml", "out.fwb"});
+        const RunResult r = run(args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_EQ(r.err, "") << out;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"base.fwb", "update.xml"})) << out;
+    }
+}
+
+struct OneLineCase {
+    std::string name;
+    std::string updateData;
+    std::vector<std::string> device;
+    std::string phy;
+    std::string mac;
+    int exprom;
+};
+
+TEST_F(Fwbforge2, EachDeviceOnALineReadsTheTagsAfterItsOwnKey) {
+    const std::string first = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
+    const std::string second = R"(<pciid vid="fb2f" did="0a02" sdid="0002" svid="fb2f" />)";
+    const std::string firstValues = "<mac>0a0b0c</mac><phy>d0d1</phy><exprom>True</exprom>";
+    const std::string secondValues = "<mac>1a1b</mac><phy>e0e1e2</phy><exprom>False</exprom>";
+    const std::string image = "<image>base.fwb</image>";
+    const std::string oneLine = first + firstValues + image + second + secondValues + image;
+    std::string crOnly = "<devices>\r" + first + "\r" + firstValues + "\r" + image + "\r" + second +
+                         "\r" + secondValues + "\r" + image + "\r</devices>\r";
+    const std::vector<OneLineCase> cases = {
+        {"one line, the first device", oneLine + "\n", kDevice, "\xd0\xd1", "\x0a\x0b\x0c", 1},
+        {"one line, the second device",
+         oneLine + "\n",
+         {"fb2f", "0a02", "fb2f", "0002"},
+         "\xe0\xe1\xe2",
+         "\x1a\x1b",
+         0},
+        {"carriage returns only, the second device",
+         crOnly,
+         {"fb2f", "0a02", "fb2f", "0002"},
+         "\xe0\xe1\xe2",
+         "\x1a\x1b",
+         0},
+        {"the second device's values before the first key are not the first's",
+         second + secondValues + first + "<phy>d0d1</phy>" + image + "\n", kDevice, "\xd0\xd1", "",
+         1},
+    };
+    for (const OneLineCase& c : cases) {
+        write_file(dir / "update.xml", c.updateData);
+        std::vector<std::string> args = c.device;
+        args.insert(args.end(), {"update.xml", "out.fwb"});
+        const RunResult r = run(args);
+        EXPECT_EQ(r.out, progress("base.fwb", static_cast<int>(c.mac.size()),
+                                  static_cast<int>(c.phy.size()), c.exprom) +
+                             "Custom fwb generated  out.fwb\n")
+            << c.name;
+        SCOPED_TRACE(c.name);
+        expect_provisioned(base, read_file(dir / "out.fwb"), c.phy, c.mac, c.exprom == 0);
     }
 }
 
@@ -502,24 +579,52 @@ TEST_F(Fwbforge2, SixteenRunsAtOnceOnOneOutputEachSucceedAndLeaveOneWholeImage) 
               (std::vector<std::string>{"base.fwb", "expected.fwb", "out.fwb", "update.xml"}));
 }
 
-TEST_F(Fwbforge2, AHundredMegabyteUpdateDataFileNeedsOnlyItsLongestLine) {
+struct MemoryCase {
+    std::string name;
+    std::string updateData; // a path
+    std::string out;
+    long maxRssKiB;
+};
+
+TEST_F(Fwbforge2, UpdateDataNeedsMemoryForItsLongestLineOnlyUpToTheCap) {
+    const std::string unmatchedKey = R"(<pciid vid="0000" did="0000" sdid="0000" svid="0000" />)";
     const std::string filler = "<!-- " + std::string(1000, 'f') + " -->\n";
-    const std::string longLine = R"(<pciid vid="0000" did="0000" sdid="0000" svid="0000" />)" +
-                                 std::string(16 << 20, 'l') + "\n";
     {
-        std::ofstream out(dir / "update.xml", std::ios::binary);
+        std::ofstream out(dir / "hundred.xml", std::ios::binary);
         for (int i = 0; i < 100'000; ++i) {
             out << filler;
         }
-        out << longLine << entry("0a0b0c", "d0d1", "base.fwb");
+        out << unmatchedKey << std::string(16 << 20, 'l') << "\n"
+            << entry("0a0b0c", "d0d1", "base.fwb");
     }
-    const RunResult r = run_device("out.fwb");
-    EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  out.fwb\n");
-    expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+    write_file(dir / "at-cap.xml", unmatchedKey + std::string(kLineCap - unmatchedKey.size(), 'l') +
+                                       "\n" + entry("0a0b0c", "d0d1", "base.fwb"));
+    const std::string provisioned = progress("base.fwb", 3, 2) + "Custom fwb generated  out.fwb\n";
+    // A key line and its lowercase copy, or the cap's worth of a line that never
+    // ends, and some slack: far below the file's size or twice the cap.
+    constexpr long kSlackKiB = 16 * 1024;
+    const std::vector<MemoryCase> cases = {
+        {"100 MB, a 16 MiB line, the entry last", "hundred.xml", provisioned,
+         2 * 16 * 1024 + kSlackKiB},
+        {"a line of exactly the cap", "at-cap.xml", provisioned, 2 * 64 * 1024 + kSlackKiB},
+        {"no line feed ever", "/dev/zero", "Update data line too long /dev/zero\n" + kNotFound69,
+         64 * 1024 + kSlackKiB},
+    };
+    for (const MemoryCase& c : cases) {
+        std::vector<std::string> args = kDevice;
+        args.insert(args.end(), {c.updateData, "out.fwb"});
+        const RunResult r = run(args);
+        EXPECT_EQ(r.out, c.out) << c.name;
+        EXPECT_EQ(r.status, c.out == provisioned ? 0 : 69) << c.name;
+        if (r.status == 0) {
+            SCOPED_TRACE(c.name);
+            expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+        }
 #ifndef FWBFORGE2_SANITIZED
-    // The line, its lowercase copy and the string's growth: far below the file's 100 MB.
-    EXPECT_LT(r.maxRssKiB, 4 * 16 * 1024 + 8 * 1024);
+        EXPECT_LT(r.maxRssKiB, c.maxRssKiB) << c.name;
 #endif
+        fs::remove(dir / "out.fwb");
+    }
 }
 
 } // namespace

@@ -5,22 +5,42 @@
 
 namespace {
 
-std::vector<std::string> lines_of(std::string_view content) {
+struct Reading {
+    std::vector<std::string> lines;
+    bool lineTooLong = false;
+
+    bool operator==(const Reading&) const = default;
+};
+
+Reading read_lines(std::string_view content, std::size_t maxLength = kMaxLineLength) {
     TempDir dir;
     write_file(dir / "input", content);
     platform::File file;
     EXPECT_FALSE(platform::open_for_reading((dir / "input").string(), file).failed());
-    LineReader reader(file);
-    std::vector<std::string> lines;
+    LineReader reader(file, maxLength);
+    Reading reading;
     for (std::string line; reader.next(line);) {
-        lines.push_back(line);
+        reading.lines.push_back(line);
     }
-    return lines;
+    EXPECT_FALSE(reader.next(reading.lines.emplace_back())) << "the reading stays ended";
+    reading.lines.pop_back();
+    reading.lineTooLong = reader.line_too_long();
+    return reading;
+}
+
+std::vector<std::string> lines_of(std::string_view content) {
+    return read_lines(content).lines;
 }
 
 struct LineCase {
     std::string content;
     std::vector<std::string> lines;
+};
+
+struct CapCase {
+    std::string content;
+    std::size_t maxLength;
+    Reading reading;
 };
 
 } // namespace
@@ -40,5 +60,27 @@ TEST(LineReader, SplitsAtLineFeedsKeepingThemAndDroppingTheCarriageReturnBefore)
     };
     for (const LineCase& c : cases) {
         EXPECT_EQ(lines_of(c.content), c.lines) << "content of " << c.content.size() << " bytes";
+    }
+}
+
+TEST(LineReader, EndsAtTheFirstLineLongerThanItsCapWithoutItsLineFeed) {
+    const std::string blocks(100'000, 'a');
+    const std::vector<CapCase> cases = {
+        {"abc\nd", 3, {{"abc\n", "d"}, false}},
+        {"abcd\nefg\n", 3, {{}, true}},
+        {"ab\nabcd\nef\n", 3, {{"ab\n"}, true}},
+        {"abc\r\n", 3, {{"abc\n"}, false}},
+        {"abcd\r\n", 3, {{}, true}},
+        {"abc", 3, {{"abc"}, false}},
+        {"abcd", 3, {{}, true}},
+        {"abc\r", 3, {{}, true}},
+        {"\n\n", 0, {{"\n", "\n"}, false}},
+        {blocks + "\n", blocks.size(), {{blocks + "\n"}, false}},
+        {blocks + "\n", blocks.size() - 1, {{}, true}},
+        {blocks, blocks.size() - 1, {{}, true}},
+    };
+    for (const CapCase& c : cases) {
+        EXPECT_EQ(read_lines(c.content, c.maxLength), c.reading)
+            << c.content.size() << " bytes, cap " << c.maxLength;
     }
 }
