@@ -1,9 +1,25 @@
 #!/bin/sh
 # Installs what building, testing and benchmarking need on a fresh Debian machine.
+# Usage: scripts/install-deps.sh [windows]
+#   windows: what the cross build for Windows and its tests under wine need instead
 set -eu
 
+case "${1:-}" in
+"")
+    packages="cmake g++ clang libclang-rt-14-dev make pkg-config libtomcrypt-dev libgtest-dev nlohmann-json3-dev hyperfine time xfsprogs"
+    ;;
+windows)
+    # dpkg-dev unpacks the LibTomCrypt source package; libgtest-dev ships GoogleTest's source.
+    packages="cmake make pkg-config g++-mingw-w64-x86-64-posix wine64 dpkg-dev libgtest-dev nlohmann-json3-dev"
+    ;;
+*)
+    echo "install-deps.sh: unknown build '$1' (none, or windows)" >&2
+    exit 1
+    ;;
+esac
+
 missing=""
-for package in cmake g++ clang libclang-rt-14-dev make pkg-config libtomcrypt-dev libgtest-dev nlohmann-json3-dev hyperfine time xfsprogs; do
+for package in $packages; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing="$missing $package"
     fi
