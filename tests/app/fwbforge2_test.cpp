@@ -446,7 +446,7 @@ TEST_F(Fwbforge2, AnOutputThatCannotBeWrittenIsExplainedAndLeftAsItWas) {
          file_error("cannot write", "out.fwb", "File too large"),
          67},
     };
-    if (const std::optional<std::uint32_t> nobody = platform::unprivileged_user()) {
+    if (const std::optional<std::uint32_t> nobody = ordinary_user()) {
         cases.push_back({"read-only output, for an ordinary user",
                          "readonly.fwb",
                          {.user = nobody},
@@ -472,7 +472,7 @@ TEST_F(Fwbforge2, AnOutputThatCannotBeWrittenIsExplainedAndLeftAsItWas) {
 // The sticky, world-writable directory where another user plants a link to a
 // file of root's: the system's protection refuses to follow it, and so does the tool.
 TEST_F(Fwbforge2, ALinkPlantedInASharedDirectoryIsNotFollowed) {
-    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    const std::optional<std::uint32_t> nobody = ordinary_user();
     const std::string protection = "/proc/sys/fs/protected_symlinks";
     if (!nobody || read_file(protection).empty()) {
         GTEST_SKIP() << "needs root and " << protection;
@@ -507,7 +507,7 @@ struct ReplacementCase {
 // The new image takes the old file's place: its permissions (never a set-ID bit)
 // and owner; a hard link to the old file keeps the old content.
 TEST_F(Fwbforge2, AReplacedOutputKeepsItsPermissionsAndOwnerButNoSetIdBits) {
-    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    const std::optional<std::uint32_t> nobody = ordinary_user();
     std::vector<ReplacementCase> cases = {
         {"plain", 0604, false, 0604},
         {"set-user-ID", 04755, false, 0755},

@@ -141,3 +141,11 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
                                   options.ignoreSizeLimitSignal, options.user});
 }
 
+
+std::optional<std::uint32_t> ordinary_user() {
+#ifdef FWBFORGE2_COVERAGE
+    return std::nullopt;
+#else
+    return platform::unprivileged_user();
+#endif
+}
