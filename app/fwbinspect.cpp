@@ -1,12 +1,13 @@
-// fwbinspect IMAGE [--blobs] [--json]
+// fwbinspect IMAGE... [--blobs] [--json]
+// fwbinspect IMAGE --expect VID DID SVID SSID UPDATEDATA [--base BASE] [--json]
+// fwbinspect --diff A B [--json]
+// fwbinspect IMAGE --extract DIR
 // fwbinspect --update-data FILE [--json]
-#include "app/reports.h"
+#include "app/inspect_modes.h"
 #include "common/report.h"
 #include "common/status.h"
-#include "image/image_inspection.h"
-#include "platform/platform.h"
-#include "provisioning_data/update_data_check.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,102 +16,147 @@
 namespace {
 
 constexpr int kUsageStatus = 1;
+constexpr std::size_t kExpectValues = 5;
+constexpr std::size_t kDiffImages = 2;
 constexpr std::string_view kUsage =
-    "Usage: fwbinspect IMAGE [--blobs] [--json]\n"
+    "Usage: fwbinspect IMAGE... [--blobs] [--json]\n"
+    "       fwbinspect IMAGE --expect VID DID SVID SSID UPDATEDATA [--base BASE] [--json]\n"
+    "       fwbinspect --diff A B [--json]\n"
+    "       fwbinspect IMAGE --extract DIR\n"
     "       fwbinspect --update-data FILE [--json]\n"
-    "Verifies a fwb image's digest chain and BDP table, or checks an update-data file.\n";
+    "       fwbinspect -h | --help | --version\n"
+    "Verifies fwb images' digest chains and BDP tables, checks an image against the one\n"
+    "fwbforge2 would write, compares two images, writes an image's blobs to files, or\n"
+    "checks an update-data file.\n";
 
 struct Request {
     bool help = false;
+    bool version = false;
     bool json = false;
     bool blobs = false;
+    std::vector<std::string> images;
     std::optional<std::string> updateData;
-    std::optional<std::string> image;
+    std::optional<std::vector<std::string>> expect; // VID DID SVID SSID UPDATEDATA
+    std::optional<std::string> base;
+    std::optional<std::vector<std::string>> diff; // A B
+    std::optional<std::string> extract;
 };
+
+// Takes count arguments after position i into values; false when they are missing.
+bool take_values(const std::vector<std::string_view>& args, std::size_t& i, std::size_t count,
+                 std::optional<std::vector<std::string>>& values) {
+    if (values || args.size() - i - 1 < count) {
+        return false;
+    }
+    values.emplace(args.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                   args.begin() + static_cast<std::ptrdiff_t>(i + 1 + count));
+    i += count;
+    return true;
+}
+
+bool take_value(const std::vector<std::string_view>& args, std::size_t& i,
+                std::optional<std::string>& value) {
+    if (value || i + 1 >= args.size()) {
+        return false;
+    }
+    value = std::string(args[++i]);
+    return true;
+}
+
+bool take_argument(const std::vector<std::string_view>& args, std::size_t& i, Request& request) {
+    const std::string_view arg = args[i];
+    if (arg == "-h" || arg == "--help") {
+        request.help = true;
+    } else if (arg == "--version") {
+        request.version = true;
+    } else if (arg == "--json") {
+        request.json = true;
+    } else if (arg == "--blobs") {
+        request.blobs = true;
+    } else if (arg == "--update-data") {
+        return take_value(args, i, request.updateData);
+    } else if (arg == "--base") {
+        return take_value(args, i, request.base);
+    } else if (arg == "--extract") {
+        return take_value(args, i, request.extract);
+    } else if (arg == "--expect") {
+        return take_values(args, i, kExpectValues, request.expect);
+    } else if (arg == "--diff") {
+        return take_values(args, i, kDiffImages, request.diff);
+    } else if (arg.size() > 1 && arg.starts_with('-')) {
+        return false;
+    } else {
+        request.images.emplace_back(arg);
+    }
+    return true;
+}
+
+// Exactly one mode, with only the options it takes.
+bool one_mode(const Request& request) {
+    const int modes = int{request.updateData.has_value()} + int{request.expect.has_value()} +
+                      int{request.diff.has_value()} + int{request.extract.has_value()};
+    if (modes > 1 || (request.base && !request.expect)) {
+        return false;
+    }
+    if (request.updateData || request.diff) {
+        return request.images.empty() && !request.blobs;
+    }
+    if (request.expect) {
+        return request.images.size() == 1 && !request.blobs;
+    }
+    if (request.extract) {
+        return request.images.size() == 1 && !request.blobs && !request.json;
+    }
+    return !request.images.empty();
+}
 
 std::optional<Request> parse(const std::vector<std::string_view>& args) {
     Request request;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (arg == "--help") {
-            request.help = true;
-        } else if (arg == "--json") {
-            request.json = true;
-        } else if (arg == "--blobs") {
-            request.blobs = true;
-        } else if (arg == "--update-data" && i + 1 < args.size() && !request.updateData) {
-            request.updateData = std::string(args[++i]);
-        } else if (!arg.starts_with("--") && !request.image) {
-            request.image = std::string(arg);
-        } else {
+        if (!take_argument(args, i, request)) {
             return std::nullopt;
         }
     }
-    const bool oneJob = request.image.has_value() != request.updateData.has_value();
-    if (!request.help && (!oneJob || (request.updateData && request.blobs))) {
+    if (!request.help && !request.version && !one_mode(request)) {
         return std::nullopt;
     }
     return request;
 }
 
-void print_json(const nlohmann::json& report) {
-    print_text(report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
-}
-
-bool read_whole_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    platform::File file;
-    platform::FileInfo info;
-    if (platform::open_for_reading(path, file).failed() || platform::info_of(file, info).failed() ||
-        info.kind != platform::FileKind::regular) {
-        return false;
+int run(const Request& request) {
+    if (request.updateData) {
+        return check_update_data_file(*request.updateData, request.json);
     }
-    bytes.resize(static_cast<std::size_t>(info.size));
-    std::size_t got = 0;
-    if (platform::read_fully(file, bytes, got).failed()) {
-        return false;
+    if (request.diff) {
+        return diff_images((*request.diff)[0], (*request.diff)[1], request.json);
     }
-    bytes.resize(got);
-    return true;
-}
-
-int inspect_image_file(const std::string& path, const Request& request) {
-    std::vector<std::uint8_t> image;
-    if (!read_whole_file(path, image)) {
-        print_line("Unable to read fwb ", path);
-        return PROVKIT_ERR_FILE;
+    if (request.extract) {
+        return extract_blobs(request.images.front(), *request.extract);
     }
-    const ImageInspection inspection = inspect_image(image);
-    if (request.json) {
-        print_json(image_report_json(path, inspection, request.blobs));
-    } else {
-        print_text(image_report_text(path, inspection, request.blobs));
+    if (request.expect) {
+        const std::vector<std::string>& values = *request.expect;
+        return expect_image({request.images.front(),
+                             {values[0], values[1], values[2], values[3]},
+                             values[4],
+                             request.base,
+                             request.json});
     }
-    return inspection.verified() ? PROVKIT_OK : PROVKIT_ERR_DATA;
-}
-
-int check_update_data_file(const std::string& path, const Request& request) {
-    UpdateDataCheck check;
-    if (check_update_data(path, check) != PROVKIT_OK) {
-        print_line("Unable to open file! ", path);
-        return PROVKIT_ERR_FILE;
-    }
-    if (request.json) {
-        print_json(update_data_report_json(path, check));
-    } else {
-        print_text(update_data_report_text(check));
-    }
-    return check.findings.empty() ? PROVKIT_OK : PROVKIT_ERR_DATA;
+    return inspect_images(request.images, request.blobs, request.json);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    set_program_name("fwbinspect");
     const std::optional<Request> request =
         parse(std::vector<std::string_view>(argv + 1, argv + argc));
     if (!request || request->help) {
         print_text(kUsage);
         return request ? PROVKIT_OK : kUsageStatus;
     }
-    return request->image ? inspect_image_file(*request->image, *request)
-                          : check_update_data_file(*request->updateData, *request);
+    if (request->version) {
+        print_text("fwbinspect " FWBFORGE2_VERSION "\n");
+        return PROVKIT_OK;
+    }
+    return run(*request);
 }

@@ -1,9 +1,11 @@
 #include "app/reports.h"
 
 #include "common/hex.h"
+#include "common/report.h"
 #include "image/layout.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -12,12 +14,8 @@ using nlohmann::json;
 namespace {
 
 constexpr int kLabelWidth = 19;
-
-std::string field(std::string_view label, std::string_view value) {
-    std::string line(label);
-    line.resize(std::max<std::size_t>(line.size(), kLabelWidth), ' ');
-    return line + ": " + std::string(value) + "\n";
-}
+// What a report gathers before it is written: few writes, however many devices.
+constexpr std::size_t kOutputChunk = 64 * 1024;
 
 std::string hex32(std::uint32_t value) {
     std::array<char, 16> text{};
@@ -25,45 +23,33 @@ std::string hex32(std::uint32_t value) {
     return text.data();
 }
 
-std::string hex16(std::uint16_t value) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%04x", unsigned{value});
+std::string hex_offset(std::uint64_t value) {
+    std::array<char, 24> text{};
+    std::snprintf(text.data(), text.size(), "0x%08llx", static_cast<unsigned long long>(value));
     return text.data();
 }
 
-// A text as C would write it, so a line feed or a NUL in a name can be seen.
-std::string c_quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            std::array<char, 8> escaped{};
-            std::snprintf(escaped.data(), escaped.size(), "\\x%02x", unsigned{byte});
-            out += escaped.data();
-        } else {
-            out += c;
-        }
+void write_hex16(std::span<char> text, std::size_t at, std::uint16_t value) {
+    static constexpr std::string_view kDigits = "0123456789abcdef";
+    for (std::size_t i = 0; i < 4; ++i) {
+        text[at + i] = kDigits[(value >> (12 - 4 * i)) & 0xf];
     }
-    return out + "\"";
 }
 
-std::string blob_type_name(std::uint32_t type) {
-    if (type == layout::kBlobTypePhy) {
-        return "PHY";
-    }
-    if (type == layout::kBlobTypeMac) {
-        return "MAC";
-    }
-    return std::to_string(type);
+std::string hex16(std::uint16_t value) {
+    std::string text(4, '0');
+    write_hex16(text, 0, value);
+    return text;
+}
+
+void append_number(std::string& text, std::uint64_t value) {
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.begin(), digits.end(), value).ptr;
+    text.append(digits.data(), end);
+}
+
+std::string json_text(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::string verdict(const DigestCheck& check) {
@@ -99,7 +85,7 @@ std::string digest_text(std::string_view label, const DigestCheck& check) {
 std::string entry_text(const EntryInspection& entry, bool blobs) {
     std::string text =
         field("entry " + std::to_string(entry.index),
-              blob_type_name(entry.type) + ", " + std::to_string(entry.length) + " bytes, digest " +
+              blob_type_name(entry.type) + ", " + count_of(entry.length, "byte") + ", digest " +
                   (entry.inRegion ? verdict(entry.digest) : "MISMATCH (blob outside the region)"));
     if (blobs && entry.inRegion) {
         text += field("  blob", to_hex(entry.blob));
@@ -128,16 +114,223 @@ std::string key_text(DeviceId id) {
            " ssid=" + hex16(id.ssid);
 }
 
-std::string blob_length_text(std::optional<std::size_t> length) {
-    return length ? std::to_string(*length) + " bytes" : "invalid";
+json key_json(DeviceId id) {
+    return {{"vid", hex16(id.vid)},
+            {"did", hex16(id.did)},
+            {"svid", hex16(id.svid)},
+            {"ssid", hex16(id.ssid)}};
+}
+
+std::string blob_length_text(std::optional<std::uint16_t> length) {
+    return length ? count_of(*length, "byte") : "invalid";
+}
+
+json length_json(std::optional<std::uint16_t> length) {
+    return length ? json(*length) : json(nullptr);
+}
+
+std::string image_line_text(std::string_view path, std::uint64_t length) {
+    return c_quoted(path) + ", " + count_of(length, "byte");
+}
+
+std::string json_string(std::string_view text) {
+    return json_text(json(std::string(text)));
+}
+
+// The bounded fields of one report line, gathered in place before they join
+// the output: a device's line costs a few appends rather than one a field.
+class LineBuffer {
+  public:
+    void put(std::string_view text) {
+        std::copy(text.begin(), text.end(), chars_.begin() + static_cast<std::ptrdiff_t>(size_));
+        size_ += text.size();
+    }
+    void put_number(std::uint64_t value) {
+        const char* end =
+            std::to_chars(chars_.data() + size_, chars_.data() + chars_.size(), value).ptr;
+        size_ = static_cast<std::size_t>(end - chars_.data());
+    }
+    void put_hex16(std::uint16_t value) {
+        write_hex16(chars_, size_, value);
+        size_ += 4;
+    }
+    std::string_view text() const { return {chars_.data(), size_}; }
+
+  private:
+    std::array<char, 512> chars_; // more than the bounded fields of any line
+    std::size_t size_ = 0;
+};
+
+void put_blob_length(LineBuffer& line, std::optional<std::uint16_t> length) {
+    if (!length) {
+        line.put("invalid");
+        return;
+    }
+    line.put_number(*length);
+    line.put(*length == 1 ? " byte" : " bytes");
+}
+
+void append_device_line(std::string& text, const ListedDevice& device, RenderedTexts& names) {
+    LineBuffer line;
+    line.put("device vid=");
+    line.put_hex16(device.id.vid);
+    line.put(" did=");
+    line.put_hex16(device.id.did);
+    line.put(" svid=");
+    line.put_hex16(device.id.svid);
+    line.put(" ssid=");
+    line.put_hex16(device.id.ssid);
+    line.put(": line");
+    if (device.imageLine != 0) {
+        line.put("s ");
+        line.put_number(device.keyLine);
+        line.put(" to ");
+        line.put_number(device.imageLine);
+    } else {
+        line.put(" ");
+        line.put_number(device.keyLine);
+        line.put(" to the end");
+    }
+    line.put(", mac ");
+    put_blob_length(line, device.macBytes);
+    line.put(", phy ");
+    put_blob_length(line, device.phyBytes);
+    line.put(", exprom ");
+    line.put_number(device.exprom);
+    line.put(", image ");
+    text.append(line.text());
+    text.append(names.of(device.imageName));
+    text.push_back('\n');
+}
+
+// As nlohmann's dump with an indent of 2 writes it (keys in order), nested in
+// the report's "devices" array.
+void put_json_number(LineBuffer& line, std::optional<std::uint64_t> value) {
+    if (value) {
+        line.put_number(*value);
+    } else {
+        line.put("null");
+    }
+}
+
+void put_json_hex16(LineBuffer& line, std::string_view key, std::uint16_t value) {
+    line.put(",\n      \"");
+    line.put(key);
+    line.put("\": \"");
+    line.put_hex16(value);
+    line.put("\"");
+}
+
+void append_device_json(std::string& text, const ListedDevice& device, RenderedTexts& names) {
+    LineBuffer head;
+    head.put("    {\n      \"did\": \"");
+    head.put_hex16(device.id.did);
+    head.put("\",\n      \"exprom\": ");
+    head.put_number(device.exprom);
+    head.put(",\n      \"image\": ");
+    text.append(head.text());
+    text.append(names.of(device.imageName));
+    LineBuffer rest;
+    rest.put(",\n      \"imageLine\": ");
+    put_json_number(rest, device.imageLine != 0 ? std::optional<std::uint64_t>(device.imageLine)
+                                                : std::nullopt);
+    rest.put(",\n      \"keyLine\": ");
+    rest.put_number(device.keyLine);
+    rest.put(",\n      \"macBytes\": ");
+    put_json_number(rest, device.macBytes);
+    rest.put(",\n      \"phyBytes\": ");
+    put_json_number(rest, device.phyBytes);
+    put_json_hex16(rest, "ssid", device.id.ssid);
+    put_json_hex16(rest, "svid", device.id.svid);
+    put_json_hex16(rest, "vid", device.id.vid);
+    rest.put("\n    }");
+    text.append(rest.text());
+}
+
+void append_finding_json(std::string& text, const Finding& finding, RenderedTexts& messages) {
+    text += "    {\n      \"line\": ";
+    append_number(text, finding.line);
+    text += ",\n      \"message\": ";
+    text += messages.of(finding.message);
+    text += "\n    }";
+}
+
+std::string differences_text(const std::vector<PartDifference>& differences) {
+    std::string text;
+    for (const PartDifference& difference : differences) {
+        text += field("differs", difference.part + ", first at " + hex_offset(difference.offset));
+    }
+    return text;
+}
+
+json differences_json(const std::vector<PartDifference>& differences) {
+    json list = json::array();
+    for (const PartDifference& difference : differences) {
+        list.push_back({{"part", difference.part}, {"offset", difference.offset}});
+    }
+    return list;
+}
+
+std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
+    if (unsealed.empty()) {
+        return "verified";
+    }
+    std::string text = "NOT VERIFIED: ";
+    for (std::size_t i = 0; i < unsealed.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + std::string(unsealed[i]);
+    }
+    return text + (unsealed.size() == 1 ? " differs" : " differ");
 }
 
 } // namespace
 
+std::string count_of(std::uint64_t count, std::string_view noun) {
+    return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+std::string field(std::string_view label, std::string_view value) {
+    std::string line(label);
+    line.resize(std::max<std::size_t>(line.size(), kLabelWidth), ' ');
+    return line + ": " + std::string(value) + "\n";
+}
+
+std::string c_quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte >= 0x7f) {
+            std::array<char, 8> escaped{};
+            std::snprintf(escaped.data(), escaped.size(), "\\x%02x", unsigned{byte});
+            out += escaped.data();
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string blob_type_name(std::uint32_t type) {
+    if (type == layout::kBlobTypePhy) {
+        return "PHY";
+    }
+    if (type == layout::kBlobTypeMac) {
+        return "MAC";
+    }
+    return std::to_string(type);
+}
+
 std::string image_report_text(std::string_view path, const ImageInspection& inspection,
                               bool blobs) {
-    std::string text = field("fwb image", c_quoted(path) + ", " +
-                                              std::to_string(inspection.fileLength) + " bytes");
+    std::string text = field("fwb image", image_line_text(path, inspection.fileLength));
     text += field("bdpOffset", hex32(inspection.placement.bdpOffset));
     text += field("bdpSize", hex32(inspection.placement.bdpSize));
     text += field("BDP region", region_verdict(inspection));
@@ -175,49 +368,148 @@ json image_report_json(std::string_view path, const ImageInspection& inspection,
             {"verified", inspection.verified()}};
 }
 
-std::string update_data_report_text(const UpdateDataCheck& check) {
-    std::string text;
-    for (const ListedDevice& device : check.devices) {
-        const std::string lines = device.imageLine != 0
-                                      ? "lines " + std::to_string(device.keyLine) + " to " +
-                                            std::to_string(device.imageLine)
-                                      : "line " + std::to_string(device.keyLine) + " to the end";
-        text += "device " + key_text(device.id) + ": " + lines + ", mac " +
-                blob_length_text(device.macBytes) + ", phy " + blob_length_text(device.phyBytes) +
-                ", exprom " + std::to_string(device.values.exprom) + ", image " +
-                c_quoted(device.values.imageName) + "\n";
-    }
-    for (const Finding& finding : check.findings) {
-        text += "line " + std::to_string(finding.line) + ": " + finding.message + "\n";
-    }
-    return text + std::to_string(check.devices.size()) + " devices, " +
-           std::to_string(check.findings.size()) + " problems\n";
+ChunkedOutput::ChunkedOutput() {
+    pending_.reserve(kOutputChunk * 2);
 }
 
-json update_data_report_json(std::string_view path, const UpdateDataCheck& check) {
-    json devices = json::array();
-    for (const ListedDevice& device : check.devices) {
-        const auto length_json = [](std::optional<std::size_t> length) {
-            return length ? json(*length) : json(nullptr);
-        };
-        devices.push_back(
-            {{"vid", hex16(device.id.vid)},
-             {"did", hex16(device.id.did)},
-             {"svid", hex16(device.id.svid)},
-             {"ssid", hex16(device.id.ssid)},
-             {"keyLine", device.keyLine},
-             {"imageLine", device.imageLine == 0 ? json(nullptr) : json(device.imageLine)},
-             {"macBytes", length_json(device.macBytes)},
-             {"phyBytes", length_json(device.phyBytes)},
-             {"exprom", device.values.exprom},
-             {"image", device.values.imageName}});
+ChunkedOutput::~ChunkedOutput() {
+    flush();
+}
+
+void ChunkedOutput::maybe_flush() {
+    if (pending_.size() >= kOutputChunk) {
+        flush();
     }
-    json findings = json::array();
-    for (const Finding& finding : check.findings) {
-        findings.push_back({{"line", finding.line}, {"message", finding.message}});
+}
+
+void ChunkedOutput::flush() {
+    print_text(pending_);
+    pending_.clear();
+}
+
+const std::string& RenderedTexts::of(std::string_view held) {
+    // Devices mostly name the image the one before named.
+    if (last_ != nullptr && last_->first == held.data()) {
+        return last_->second;
     }
-    return {{"file", path},
-            {"devices", devices},
-            {"findings", findings},
-            {"ok", check.findings.empty()}};
+    auto [rendered, inserted] = rendered_.try_emplace(held.data());
+    if (inserted) {
+        rendered->second = render_(held);
+    }
+    last_ = &*rendered;
+    return rendered->second;
+}
+
+UpdateDataReport::UpdateDataReport(std::string_view path, bool json)
+    : path_(path), json_(json), names_(json ? json_string : c_quoted) {}
+
+void UpdateDataReport::list(const ListedDevice& device) {
+    std::string& text = output_.text();
+    if (!json_) {
+        append_device_line(text, device, names_);
+    } else {
+        text += devicesListed_ == 0 ? "{\n  \"devices\": [\n" : ",\n";
+        append_device_json(text, device, names_);
+    }
+    ++devicesListed_;
+    output_.maybe_flush();
+}
+
+void UpdateDataReport::finish(const UpdateDataCheck& check) {
+    std::string& text = output_.text();
+    if (!json_) {
+        for (const Finding& finding : check.findings) {
+            text += "line ";
+            append_number(text, finding.line);
+            text += ": ";
+            text += finding.message;
+            text += '\n';
+            output_.maybe_flush();
+        }
+        text += count_of(check.devices, "device") + ", " +
+                count_of(check.findings.size(), "problem") + "\n";
+        return;
+    }
+    text += devicesListed_ == 0 ? "{\n  \"devices\": []" : "\n  ]";
+    text += ",\n  \"file\": " + json_string(path_) + ",\n";
+    RenderedTexts messages(json_string);
+    text += check.findings.empty() ? "  \"findings\": []" : "  \"findings\": [\n";
+    for (std::size_t i = 0; i < check.findings.size(); ++i) {
+        append_finding_json(text, check.findings[i], messages);
+        text += i + 1 < check.findings.size() ? ",\n" : "\n  ]";
+        output_.maybe_flush();
+    }
+    text += check.findings.empty() ? ",\n  \"ok\": true\n}\n" : ",\n  \"ok\": false\n}\n";
+}
+
+std::string expect_report_text(const ExpectReport& report) {
+    std::string text = field("fwb image", image_line_text(report.image, report.imageLength));
+    text += field("device", key_text(report.device));
+    text += field("update data", c_quoted(report.updateData));
+    if (report.entry) {
+        text += field("entry", "mac " + blob_length_text(report.macBytes) + ", phy " +
+                                   blob_length_text(report.phyBytes) + ", exprom " +
+                                   std::to_string(report.entry->exprom) + ", image " +
+                                   c_quoted(report.entry->imageName));
+    }
+    if (report.base) {
+        text += field("base image", image_line_text(*report.base, report.baseLength) +
+                                        (report.baseGiven ? " (given with --base)" : ""));
+    }
+    if (!report.refusal.empty()) {
+        text += field("refused", report.refusal);
+    }
+    text += differences_text(report.differences);
+    if (report.baseUnsealed) {
+        text += field("base chain", unsealed_text(*report.baseUnsealed));
+    }
+    return text + field("verdict", report.asExpected() ? "as expected" : "NOT AS EXPECTED");
+}
+
+json expect_report_json(const ExpectReport& report) {
+    json entry = nullptr;
+    if (report.entry) {
+        entry = {{"macBytes", length_json(report.macBytes)},
+                 {"phyBytes", length_json(report.phyBytes)},
+                 {"exprom", report.entry->exprom},
+                 {"image", report.entry->imageName}};
+    }
+    json base = nullptr;
+    if (report.base) {
+        base = {{"image", *report.base},
+                {"length", report.baseLength},
+                {"given", report.baseGiven},
+                {"verified", nullptr},
+                {"unsealed", json::array()}};
+        if (report.baseUnsealed) {
+            base["verified"] = report.baseUnsealed->empty();
+            for (const std::string_view digest : *report.baseUnsealed) {
+                base["unsealed"].push_back(digest);
+            }
+        }
+    }
+    return {{"image", report.image},
+            {"length", report.imageLength},
+            {"device", key_json(report.device)},
+            {"updateData", report.updateData},
+            {"entry", entry},
+            {"base", base},
+            {"refused", report.refusal.empty() ? json(nullptr) : json(report.refusal)},
+            {"differences", differences_json(report.differences)},
+            {"asExpected", report.asExpected()}};
+}
+
+std::string diff_report_text(const DiffReport& report) {
+    std::string text = field("fwb image A", image_line_text(report.a, report.comparison.lengthA));
+    text += field("fwb image B", image_line_text(report.b, report.comparison.lengthB));
+    text += differences_text(report.comparison.differences);
+    return text +
+           field("verdict", report.comparison.differences.empty() ? "identical" : "DIFFERENT");
+}
+
+json diff_report_json(const DiffReport& report) {
+    return {{"a", {{"image", report.a}, {"length", report.comparison.lengthA}}},
+            {"b", {{"image", report.b}, {"length", report.comparison.lengthB}}},
+            {"differences", differences_json(report.comparison.differences)},
+            {"identical", report.comparison.differences.empty()}};
 }

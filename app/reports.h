@@ -1,16 +1,113 @@
 #pragma once
 
+#include "common/device_id.h"
+#include "image/image_comparison.h"
 #include "image/image_inspection.h"
+#include "provisioning_data/update_data.h"
 #include "provisioning_data/update_data_check.h"
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
-// fwbinspect's two reports, each as text for a person and as JSON for a program.
+// fwbinspect's reports, each as text for a person and as JSON for a program.
+
+// "1 byte", "2 bytes": a count and its noun.
+std::string count_of(std::uint64_t count, std::string_view noun);
+
 std::string image_report_text(std::string_view path, const ImageInspection& inspection, bool blobs);
 nlohmann::json image_report_json(std::string_view path, const ImageInspection& inspection,
                                  bool blobs);
 
-std::string update_data_report_text(const UpdateDataCheck& check);
-nlohmann::json update_data_report_json(std::string_view path, const UpdateDataCheck& check);
+// Standard output in large pieces: a report of many lines costs few writes.
+class ChunkedOutput {
+  public:
+    ChunkedOutput();
+    ChunkedOutput(const ChunkedOutput&) = delete;
+    ChunkedOutput& operator=(const ChunkedOutput&) = delete;
+    ~ChunkedOutput();
+
+    std::string& text() { return pending_; }
+    // Writes what is gathered once it is a piece's worth.
+    void maybe_flush();
+    void flush();
+
+  private:
+    std::string pending_;
+};
+
+// A held text's rendering, made once: the check holds each distinct text once,
+// so its address names it.
+class RenderedTexts {
+  public:
+    explicit RenderedTexts(std::string (*render)(std::string_view)) : render_(render) {}
+    const std::string& of(std::string_view held);
+
+  private:
+    std::string (*render_)(std::string_view);
+    std::unordered_map<const char*, std::string> rendered_;
+    const std::pair<const char* const, std::string>* last_ = nullptr;
+};
+
+// The update-data report, printed a device at a time as the check lists them,
+// so that a report on a very large file needs no more memory than the check holds.
+class UpdateDataReport final : public DeviceListing {
+  public:
+    UpdateDataReport(std::string_view path, bool json);
+    void list(const ListedDevice& device) override;
+    // Prints what the check found after the devices, then the summary.
+    void finish(const UpdateDataCheck& check);
+    // Prints the devices listed so far.
+    void flush() { output_.flush(); }
+
+  private:
+    std::string path_;
+    bool json_;
+    std::size_t devicesListed_ = 0;
+    ChunkedOutput output_;
+    RenderedTexts names_;
+};
+
+// An image held against the one fwbforge2 would write for a device.
+struct ExpectReport {
+    std::string_view image;
+    std::uint64_t imageLength = 0;
+    DeviceId device;
+    std::string_view updateData;
+    std::optional<EntryValues> entry;      // when the device has one
+    std::optional<std::uint16_t> macBytes; // the entry's decoded lengths; none when invalid
+    std::optional<std::uint16_t> phyBytes;
+    std::optional<std::string> base; // when it was opened
+    bool baseGiven = false;          // with --base, not the entry's <image>
+    std::uint64_t baseLength = 0;
+    std::optional<std::vector<std::string_view>> baseUnsealed; // when its chain was checked
+    std::string refusal; // why fwbforge2 would write no image; empty when it would
+    std::vector<PartDifference> differences;
+
+    bool asExpected() const { return refusal.empty() && differences.empty(); }
+};
+
+std::string expect_report_text(const ExpectReport& report);
+nlohmann::json expect_report_json(const ExpectReport& report);
+
+// Two images side by side.
+struct DiffReport {
+    std::string_view a;
+    std::string_view b;
+    ImageComparison comparison;
+};
+
+std::string diff_report_text(const DiffReport& report);
+nlohmann::json diff_report_json(const DiffReport& report);
+
+// One labelled line of a text report, as every report writes them.
+std::string field(std::string_view label, std::string_view value);
+
+// A text as C would write it, so a line feed or a NUL in a name can be seen.
+std::string c_quoted(std::string_view text);
+
+std::string blob_type_name(std::uint32_t type);

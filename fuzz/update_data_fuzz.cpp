@@ -1,6 +1,6 @@
 // The update-data scanner and the board-data stage on arbitrary file bytes, for
 // a fixed device and for one whose key the input supplies; and the checker, which
-// must list exactly the devices the scanner finds, with the values it takes.
+// must list exactly the devices the scanner finds, with what the values it takes give.
 #include "fuzz/harness.h"
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
@@ -24,6 +24,11 @@ DeviceId id_from(const std::uint8_t* data, std::size_t size) {
     return id;
 }
 
+struct CollectedDevices final : DeviceListing {
+    std::vector<ListedDevice> devices;
+    void list(const ListedDevice& device) override { devices.push_back(device); }
+};
+
 bool same_device(DeviceId a, DeviceId b) {
     return a.vid == b.vid && a.did == b.did && a.svid == b.svid && a.ssid == b.ssid;
 }
@@ -45,13 +50,22 @@ void run_board_data_stage(const std::string& path, DeviceId id, bool listed) {
     }
 }
 
+std::optional<std::uint16_t> decoded_length(std::string_view text) {
+    std::array<std::uint8_t, kBlobCapacity> blob{};
+    if (string_to_databuff(text, blob) != PROVKIT_OK) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(text.size() / 2);
+}
+
 void compare_with_scanner(const std::string& path, const ListedDevice& device) {
     EntryValues found;
     const Status status = get_xml_data(format_device_key(device.id), path, found.macText,
                                        found.phyText, found.imageName, found.exprom);
     FUZZ_CHECK(status == PROVKIT_OK);
-    FUZZ_CHECK(found.macText == device.values.macText && found.phyText == device.values.phyText &&
-               found.imageName == device.values.imageName && found.exprom == device.values.exprom);
+    FUZZ_CHECK(decoded_length(found.macText) == device.macBytes &&
+               decoded_length(found.phyText) == device.phyBytes &&
+               found.imageName == device.imageName && found.exprom == device.exprom);
 }
 
 } // namespace
@@ -59,13 +73,16 @@ void compare_with_scanner(const std::string& path, const ListedDevice& device) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz::write_scratch_file("update.xml", fuzz::text_of(data, size));
     UpdateDataCheck check;
-    FUZZ_CHECK(check_update_data(path, check) == PROVKIT_OK);
-    for (std::size_t i = 0; i < std::min(check.devices.size(), kDevicesCompared); ++i) {
-        compare_with_scanner(path, check.devices[i]);
+    CollectedDevices collected;
+    platform::Error error;
+    FUZZ_CHECK(check_update_data(path, collected, check, error) == PROVKIT_OK);
+    FUZZ_CHECK(collected.devices.size() == check.devices);
+    for (std::size_t i = 0; i < std::min(collected.devices.size(), kDevicesCompared); ++i) {
+        compare_with_scanner(path, collected.devices[i]);
     }
     for (const DeviceId id : {DeviceId{0x0a01, 0xfb2f, 0xfb2f, 0x0001}, id_from(data, size)}) {
         const bool listed =
-            std::any_of(check.devices.begin(), check.devices.end(),
+            std::any_of(collected.devices.begin(), collected.devices.end(),
                         [&](const ListedDevice& device) { return same_device(device.id, id); });
         run_board_data_stage(path, id, listed);
     }

@@ -44,6 +44,24 @@ BdpTableEntry load_table_entry(std::span<const std::uint8_t, kBdpTableSize> tabl
     return entry;
 }
 
+std::vector<PlacedEntry> used_entries(std::span<const std::uint8_t, kBdpTableSize> table) {
+    std::vector<PlacedEntry> entries;
+    std::uint64_t dataOffset = 0;
+    for (std::size_t index = 0; index < kBdpTableEntryCount; ++index) {
+        const BdpTableEntry stored = load_table_entry(table, index);
+        if (stored.type == 0 && stored.length == 0) {
+            continue;
+        }
+        entries.push_back({index, stored, dataOffset});
+        dataOffset += align4(stored.length);
+    }
+    return entries;
+}
+
+std::uint64_t data_area_size(const BdpPlacement& placement) {
+    return placement.bdpSize > kBdpTableSize ? placement.bdpSize - kBdpTableSize : 0;
+}
+
 BdpPlacement read_bdp_placement(const ImageHeader& header) {
     return {load_le32(header, kBdpOffsetOffset), load_le32(header, kBdpSizeOffset)};
 }

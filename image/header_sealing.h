@@ -29,12 +29,25 @@ struct BdpTableEntry {
 BdpTableEntry load_table_entry(std::span<const std::uint8_t, layout::kBdpTableSize> table,
                                std::size_t index);
 
+// A used entry (not type 0 with length 0) and where its blob lies: each blob at
+// the data-area offset where the padded blobs of the used entries before it end.
+struct PlacedEntry {
+    std::size_t index = 0;
+    BdpTableEntry stored;
+    std::uint64_t dataOffset = 0;
+};
+
+std::vector<PlacedEntry> used_entries(std::span<const std::uint8_t, layout::kBdpTableSize> table);
+
 struct BdpPlacement {
     std::uint32_t bdpOffset = 0;
     std::uint32_t bdpSize = 0;
 };
 
 BdpPlacement read_bdp_placement(const ImageHeader& header);
+
+// The bytes past the table that a region of placement's size holds.
+std::uint64_t data_area_size(const BdpPlacement& placement);
 
 // The region starts after the header and ends inside an image of that length.
 bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLength);

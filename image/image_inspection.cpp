@@ -22,21 +22,20 @@ DigestCheck check_digest(std::optional<std::span<const std::uint8_t>> stored,
     return check;
 }
 
-DigestCheck check_header_digest(std::span<const std::uint8_t> image, std::size_t digestOffset,
+DigestCheck check_header_digest(std::span<const std::uint8_t> header, std::size_t digestOffset,
                                 ByteRange covered) {
-    return check_digest(checked_slice(image, digestOffset, kDigestSize),
-                        checked_slice(image, covered.offset, covered.length));
+    return check_digest(checked_slice(header, digestOffset, kDigestSize),
+                        checked_slice(header, covered.offset, covered.length));
 }
 
-EntryInspection inspect_entry(const BdpTableEntry& stored, std::size_t index,
-                              std::span<const std::uint8_t> dataArea, std::uint64_t dataOffset) {
+EntryInspection inspect_entry(const PlacedEntry& placed, std::span<const std::uint8_t> dataArea) {
     EntryInspection entry;
-    entry.index = index;
-    entry.type = stored.type;
-    entry.length = stored.length;
-    entry.dataOffset = dataOffset;
-    const auto padded = checked_slice(dataArea, dataOffset, align4(entry.length));
-    entry.digest = check_digest(stored.digest, padded);
+    entry.index = placed.index;
+    entry.type = placed.stored.type;
+    entry.length = placed.stored.length;
+    entry.dataOffset = placed.dataOffset;
+    const auto padded = checked_slice(dataArea, placed.dataOffset, align4(entry.length));
+    entry.digest = check_digest(placed.stored.digest, padded);
     entry.inRegion = padded.has_value();
     if (padded) {
         entry.blob = padded->first(entry.length);
@@ -44,32 +43,28 @@ EntryInspection inspect_entry(const BdpTableEntry& stored, std::size_t index,
     return entry;
 }
 
-void inspect_table(std::span<const std::uint8_t> image, ImageInspection& inspection) {
-    const BdpPlacement& placement = inspection.placement;
-    const auto table = checked_slice(image, placement.bdpOffset, kBdpTableSize);
+void inspect_table(const ImageBytes& bytes, ImageInspection& inspection) {
+    const std::optional<std::span<const std::uint8_t>> table =
+        checked_slice(bytes.table, 0, kBdpTableSize);
     inspection.tableDigest =
-        check_digest(checked_slice(image, kTableDigestOffset, kDigestSize), table);
+        check_digest(checked_slice(bytes.header, kTableDigestOffset, kDigestSize), table);
     if (!table) {
         return;
     }
-    // The data area as far as both the region and the file hold it.
-    const std::uint64_t regionData =
-        placement.bdpSize > kBdpTableSize ? placement.bdpSize - kBdpTableSize : 0;
-    const std::uint64_t dataStart = std::uint64_t{placement.bdpOffset} + kBdpTableSize;
-    const std::uint64_t inFile = image.size() - dataStart;
-    const std::span<const std::uint8_t> dataArea =
-        *checked_slice(image, dataStart, std::min(regionData, inFile));
-    std::uint64_t dataOffset = 0;
-    const std::span<const std::uint8_t, kBdpTableSize> fixedTable(table->data(), kBdpTableSize);
-    for (std::size_t index = 0; index < kBdpTableEntryCount; ++index) {
-        const BdpTableEntry stored = load_table_entry(fixedTable, index);
-        if (stored.type == 0 && stored.length == 0) {
-            continue;
-        }
-        EntryInspection entry = inspect_entry(stored, index, dataArea, dataOffset);
-        dataOffset += align4(entry.length);
-        inspection.entries.push_back(entry);
+    for (const PlacedEntry& placed :
+         used_entries(std::span<const std::uint8_t, kBdpTableSize>(table->data(), kBdpTableSize))) {
+        inspection.entries.push_back(inspect_entry(placed, bytes.dataArea));
     }
+}
+
+// The part of [offset, offset + length) that lies inside bytes.
+std::span<const std::uint8_t> clipped(std::span<const std::uint8_t> bytes, std::uint64_t offset,
+                                      std::uint64_t length) {
+    if (offset >= bytes.size()) {
+        return {};
+    }
+    const std::uint64_t inside = std::min<std::uint64_t>(length, bytes.size() - offset);
+    return *checked_slice(bytes, offset, inside);
 }
 
 } // namespace
@@ -85,20 +80,49 @@ bool ImageInspection::verified() const {
                        [](const EntryInspection& entry) { return entry.digest.holds(); });
 }
 
-ImageInspection inspect_image(std::span<const std::uint8_t> image) {
+BdpPlacement placement_of(std::span<const std::uint8_t> header) {
+    ImageHeader whole{};
+    std::copy_n(header.begin(), std::min(header.size(), kHeaderSize), whole.begin());
+    return read_bdp_placement(whole);
+}
+
+std::uint64_t data_bytes_used(std::span<const std::uint8_t, kBdpTableSize> table,
+                              const BdpPlacement& placement) {
+    std::uint64_t reached = 0;
+    for (const PlacedEntry& placed : used_entries(table)) {
+        reached = std::max(reached, placed.dataOffset + align4(placed.stored.length));
+    }
+    return std::min(reached, data_area_size(placement));
+}
+
+ImageInspection inspect_image(const ImageBytes& bytes) {
     ImageInspection inspection;
-    inspection.fileLength = image.size();
-    inspection.headerComplete = image.size() >= kHeaderSize;
-    ImageHeader header{};
-    std::copy_n(image.begin(), std::min(image.size(), kHeaderSize), header.begin());
-    inspection.placement = read_bdp_placement(header);
-    std::copy_n(header.begin() + kExpromDescriptorOffset, kExpromDescriptorSize,
-                inspection.expromDescriptor.begin());
+    inspection.fileLength = bytes.fileLength;
+    inspection.headerComplete = bytes.header.size() >= kHeaderSize;
+    inspection.placement = placement_of(bytes.header);
+    const std::span<const std::uint8_t> descriptor =
+        clipped(bytes.header, kExpromDescriptorOffset, kExpromDescriptorSize);
+    std::copy(descriptor.begin(), descriptor.end(), inspection.expromDescriptor.begin());
     inspection.regionValid = inspection.headerComplete &&
-                             region_inside_image(inspection.placement, image.size()) &&
+                             region_inside_image(inspection.placement, bytes.fileLength) &&
                              inspection.placement.bdpSize >= kBdpTableSize;
-    inspection.headerDigest = check_header_digest(image, kHeaderDigestOffset, kHeaderDigested);
-    inspection.secondAreaDigest = check_header_digest(image, kSecondAreaDigestOffset, kSecondArea);
-    inspect_table(image, inspection);
+    inspection.headerDigest =
+        check_header_digest(bytes.header, kHeaderDigestOffset, kHeaderDigested);
+    inspection.secondAreaDigest =
+        check_header_digest(bytes.header, kSecondAreaDigestOffset, kSecondArea);
+    inspect_table(bytes, inspection);
     return inspection;
+}
+
+ImageInspection inspect_image(std::span<const std::uint8_t> image) {
+    ImageBytes bytes;
+    bytes.fileLength = image.size();
+    bytes.header = clipped(image, 0, kHeaderSize);
+    const BdpPlacement placement = placement_of(bytes.header);
+    bytes.table = clipped(image, placement.bdpOffset, kBdpTableSize);
+    if (bytes.table.size() == kBdpTableSize) {
+        bytes.dataArea = clipped(image, std::uint64_t{placement.bdpOffset} + kBdpTableSize,
+                                 data_area_size(placement));
+    }
+    return inspect_image(bytes);
 }

@@ -41,6 +41,28 @@ struct ImageInspection {
     bool verified() const;
 };
 
-// Reads a whole image's bytes (of any length or content) and checks its
-// digest chain, never reading past the end.
+// The bytes an image holds where the inspector looks, each range as far as
+// the file holds it.
+struct ImageBytes {
+    std::uint64_t fileLength = 0;
+    std::span<const std::uint8_t> header;   // the first kHeaderSize bytes
+    std::span<const std::uint8_t> table;    // kBdpTableSize bytes at bdpOffset
+    std::span<const std::uint8_t> dataArea; // after the table, the region's bytes that the
+                                            // used entries' blobs reach
+};
+
+// bdpOffset and bdpSize of a header, or of as much of one as a short file holds.
+BdpPlacement placement_of(std::span<const std::uint8_t> header);
+
+// The data-area bytes that the used entries' padded blobs reach, inside a
+// region of placement's size.
+std::uint64_t data_bytes_used(std::span<const std::uint8_t, layout::kBdpTableSize> table,
+                              const BdpPlacement& placement);
+
+// Checks an image's digest chain and table from the bytes at the places the
+// inspector looks; the entries' blobs are views into bytes.dataArea.
+ImageInspection inspect_image(const ImageBytes& bytes);
+
+// The same for a whole image in memory (of any length or content), never
+// reading past its end.
 ImageInspection inspect_image(std::span<const std::uint8_t> image);

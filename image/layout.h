@@ -23,6 +23,7 @@ inline constexpr ByteRange kSecondArea = {0x1000, 0x1800 - 0x1000};
 inline constexpr std::size_t kExpromDescriptorOffset = 0x1010;
 inline constexpr std::size_t kExpromDescriptorSize = 8;
 inline constexpr std::size_t kBdpOffsetOffset = 0x1020;
+inline constexpr std::size_t kBdpFieldSize = 4; // each of bdpOffset and bdpSize
 inline constexpr std::size_t kBdpSizeOffset = 0x1024;
 inline constexpr std::size_t kTableDigestOffset = 0x102C;
 
@@ -31,6 +32,7 @@ inline constexpr std::size_t kBdpTableEntryCount = 8;
 inline constexpr std::size_t kBdpTableEntrySize = 36;
 inline constexpr std::size_t kBdpTableSize = kBdpTableEntryCount * kBdpTableEntrySize;
 inline constexpr std::size_t kBdpEntryDescriptorOffset = 0;
+inline constexpr std::size_t kBdpEntryTypeSize = 1; // the descriptor's low byte
 inline constexpr std::size_t kBdpEntryDigestOffset = 4;
 inline constexpr std::size_t kBdpDataAreaSize = 2048;
 inline constexpr unsigned kBlobLengthShift = 8;

@@ -18,6 +18,8 @@ struct Error {
     bool failed() const { return code != 0; }
     // The file or a directory on its path does not exist.
     bool missing() const;
+    // Something already has the name.
+    bool exists() const;
     // The file, filesystem or system offers no such operation.
     bool unsupported() const;
     std::string reason() const;
@@ -76,6 +78,8 @@ Error open_existing_for_writing(std::string_view path, File& file);
 // Creates path for writing, following a dangling link the way the system does
 // and under its protections.
 Error open_creating(std::string_view path, File& file);
+// Creates path for writing, failing when anything (a file, a link) already has that name.
+Error create_new(std::string_view path, File& file);
 // True when path itself is a symbolic link, whether or not it leads anywhere.
 bool is_link(std::string_view path);
 

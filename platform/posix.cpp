@@ -189,6 +189,10 @@ bool Error::missing() const {
     return code == ENOENT;
 }
 
+bool Error::exists() const {
+    return code == EEXIST;
+}
+
 bool Error::unsupported() const {
     return code == kUnsupported;
 }
@@ -237,6 +241,10 @@ Error open_existing_for_writing(std::string_view path, File& file) {
 
 Error open_creating(std::string_view path, File& file) {
     return open_with(path, O_WRONLY | O_CREAT, file, kNewFileMode);
+}
+
+Error create_new(std::string_view path, File& file) {
+    return open_with(path, O_WRONLY | O_CREAT | O_EXCL, file, kNewFileMode);
 }
 
 bool is_link(std::string_view path) {

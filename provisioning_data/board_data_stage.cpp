@@ -10,47 +10,61 @@
 
 namespace {
 
+// Update data holds many blob texts: a check without branches a character,
+// which the compiler turns into whole-register steps, keeps them cheap.
+// 0-9, a-f and A-F, as hex_digit_value has them (a tested equivalence).
 bool all_hex_digits(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return hex_digit_value(c).has_value(); });
+    unsigned notHex = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool digit = static_cast<unsigned char>(byte - '0') < 10;
+        const bool letter = static_cast<unsigned char>((byte | 0x20) - 'a') < 6;
+        notHex |= (digit || letter) ? 0u : 1u;
+    }
+    return notHex == 0;
 }
 
-void print_blob_failure(Status status, std::string_view blob_name) {
-    switch (status) {
+void print_blob_failure(const BlobRefusal& refusal) {
+    switch (refusal.status) {
     case PROVKIT_ERR_ODD_HEX:
-        print_line("fwbforge2: Odd ", blob_name);
+        print_line("fwbforge2: Odd ", refusal.blobName);
         break;
     case PROVKIT_ERR_BAD_HEX:
-        print_line("fwbforge2: Bad ", blob_name);
+        print_line("fwbforge2: Bad ", refusal.blobName);
         break;
     default:
-        print_line("fwbforge2: Long ", blob_name);
+        print_line("fwbforge2: Long ", refusal.blobName);
         break;
     }
 }
 
-Status decode_blob(std::string_view text, std::string_view blob_name,
-                   std::array<std::uint8_t, kBlobCapacity>& blob, std::uint32_t& length) {
+Status decode_blob(std::string_view text, std::array<std::uint8_t, kBlobCapacity>& blob,
+                   std::uint32_t& length) {
     const Status status = string_to_databuff(text, blob);
-    if (status != PROVKIT_OK) {
-        print_blob_failure(status, blob_name);
-        return status;
+    if (status == PROVKIT_OK) {
+        length = static_cast<std::uint32_t>(text.size() / 2);
     }
-    length = static_cast<std::uint32_t>(text.size() / 2);
-    return PROVKIT_OK;
+    return status;
 }
 
 } // namespace
 
-Status string_to_databuff(std::string_view text, std::span<std::uint8_t> destination) {
+Status check_hex_text(std::string_view text, std::size_t capacity) {
     if (text.size() % 2 != 0) {
         return PROVKIT_ERR_ODD_HEX;
     }
     if (!all_hex_digits(text)) {
         return PROVKIT_ERR_BAD_HEX;
     }
-    if (text.size() / 2 > destination.size()) {
+    if (text.size() / 2 > capacity) {
         return PROVKIT_ERR_DATA;
+    }
+    return PROVKIT_OK;
+}
+
+Status string_to_databuff(std::string_view text, std::span<std::uint8_t> destination) {
+    if (const Status checked = check_hex_text(text, destination.size()); checked != PROVKIT_OK) {
+        return checked;
     }
     for (std::size_t pair = 0; pair < text.size() / 2; ++pair) {
         const std::uint8_t high = *hex_digit_value(text[2 * pair]);
@@ -60,32 +74,40 @@ Status string_to_databuff(std::string_view text, std::span<std::uint8_t> destina
     return PROVKIT_OK;
 }
 
+EntryLookup find_device_entry(std::string_view path, DeviceId id, EntryValues& values,
+                              platform::Error& error) {
+    return look_up_entry(format_device_key(id), path, values, error);
+}
+
+BlobRefusal decode_entry(const EntryValues& values, BoardData& boardData) {
+    // The MAC blob is stored before the PHY text is looked at.
+    if (const Status mac = decode_blob(values.macText, boardData.macBdp, boardData.macBdpLen);
+        mac != PROVKIT_OK) {
+        return {mac, kMacBlobName};
+    }
+    if (const Status phy = decode_blob(values.phyText, boardData.phyBdp, boardData.phyBdpLen);
+        phy != PROVKIT_OK) {
+        return {phy, kPhyBlobName};
+    }
+    boardData.exprom = values.exprom;
+    return {};
+}
+
 Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName) {
-    const std::string key = format_device_key(id);
-    std::string macText;
-    std::string phyText;
-    std::string entryImageName;
-    std::uint32_t exprom = 1;
-    const Status found = get_xml_data(key, path, macText, phyText, entryImageName, exprom);
-    if (found != PROVKIT_OK) {
+    EntryValues values;
+    platform::Error error;
+    const EntryLookup lookup = find_device_entry(path, id, values, error);
+    if (lookup != EntryLookup::found) {
+        const Status found = report_lookup(lookup, path);
         print_number_line("fwbforge2: get_xml_data() returns ", found);
         return found;
     }
-    print_number_line("exprom        :", exprom);
-    print_line("Image Name    :", entryImageName);
-    imageName = entryImageName;
-
-    // The MAC blob is stored before the PHY text is looked at.
-    if (const Status mac =
-            decode_blob(macText, "mac_string", boardData.macBdp, boardData.macBdpLen);
-        mac != PROVKIT_OK) {
-        return mac;
+    print_number_line("exprom        :", values.exprom);
+    print_line("Image Name    :", values.imageName);
+    imageName = values.imageName;
+    const BlobRefusal refusal = decode_entry(values, boardData);
+    if (refusal.status != PROVKIT_OK) {
+        print_blob_failure(refusal);
     }
-    if (const Status phy =
-            decode_blob(phyText, "phy_string", boardData.phyBdp, boardData.phyBdpLen);
-        phy != PROVKIT_OK) {
-        return phy;
-    }
-    boardData.exprom = exprom;
-    return PROVKIT_OK;
+    return refusal.status;
 }

@@ -14,11 +14,16 @@ std::string format_device_key(DeviceId id) {
     return std::string(key.data(), static_cast<std::size_t>(length));
 }
 
-std::string lowercase_ascii(std::string_view text) {
-    std::string lowered(text);
-    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](char c) {
+void lowercase_ascii_into(std::string_view text, std::string& lowered) {
+    lowered.resize(text.size());
+    std::transform(text.begin(), text.end(), lowered.begin(), [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
+}
+
+std::string lowercase_ascii(std::string_view text) {
+    std::string lowered;
+    lowercase_ascii_into(text, lowered);
     return lowered;
 }
 
@@ -29,11 +34,42 @@ constexpr std::string_view kKeyShape = R"(<pciid vid="hhhh" did="hhhh" sdid="hhh
 static_assert(kKeyShape.size() == kDeviceKeyLength);
 constexpr std::array<std::size_t, 4> kVidDidSdidSvidAt = {12, 23, 35, 47};
 
+constexpr bool digits_stand_where_the_shape_has_them() {
+    std::size_t digits = 0;
+    for (const char c : kKeyShape) {
+        digits += c == 'h' ? 1 : 0;
+    }
+    for (const std::size_t at : kVidDidSdidSvidAt) {
+        if (kKeyShape.substr(at, 4) != "hhhh") {
+            return false;
+        }
+    }
+    return digits == 4 * kVidDidSdidSvidAt.size();
+}
+static_assert(digits_stand_where_the_shape_has_them());
+
+// The text is lowercased, so a digit is 0-9 or a-f.
+bool is_lowered_hex_digit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+// Every key line is checked, so the fixed text is compared a stretch at a time.
 bool has_key_shape(std::string_view text) {
-    return text.size() >= kKeyShape.size() &&
-           std::equal(kKeyShape.begin(), kKeyShape.end(), text.begin(), [](char shape, char c) {
-               return shape == 'h' ? hex_digit_value(c).has_value() : shape == c;
-           });
+    if (text.size() < kKeyShape.size()) {
+        return false;
+    }
+    std::size_t fixedFrom = 0;
+    for (const std::size_t digitsAt : kVidDidSdidSvidAt) {
+        const std::size_t fixedLength = digitsAt - fixedFrom;
+        if (text.substr(fixedFrom, fixedLength) != kKeyShape.substr(fixedFrom, fixedLength) ||
+            !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(digitsAt),
+                         text.begin() + static_cast<std::ptrdiff_t>(digitsAt + 4),
+                         is_lowered_hex_digit)) {
+            return false;
+        }
+        fixedFrom = digitsAt + 4;
+    }
+    return text.substr(fixedFrom, kKeyShape.size() - fixedFrom) == kKeyShape.substr(fixedFrom);
 }
 
 std::uint16_t four_digits_at(std::string_view text, std::size_t at) {
@@ -46,8 +82,8 @@ std::uint16_t four_digits_at(std::string_view text, std::size_t at) {
 
 } // namespace
 
-std::vector<DeviceKeyAt> device_keys_in(std::string_view lowered) {
-    std::vector<DeviceKeyAt> keys;
+void device_keys_in(std::string_view lowered, std::vector<DeviceKeyAt>& keys) {
+    keys.clear();
     for (std::size_t at = lowered.find(kKeyLineMarker); at != std::string_view::npos;
          at = lowered.find(kKeyLineMarker, at + 1)) {
         const std::string_view candidate = lowered.substr(at);
@@ -60,7 +96,6 @@ std::vector<DeviceKeyAt> device_keys_in(std::string_view lowered) {
             keys.push_back({id, at});
         }
     }
-    return keys;
 }
 
 namespace {

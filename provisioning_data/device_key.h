@@ -12,6 +12,8 @@ inline constexpr std::string_view kKeyLineMarker = "<pciid vid=";
 
 // The copy in which only the letters A to Z are lowered.
 std::string lowercase_ascii(std::string_view text);
+// The same into lowered, reusing its storage.
+void lowercase_ascii_into(std::string_view text, std::string& lowered);
 
 // The kDeviceKeyLength-character, all-lowercase key line that opens the device's entry.
 std::string format_device_key(DeviceId id);
@@ -23,8 +25,9 @@ struct DeviceKeyAt {
     std::size_t at = 0; // where the key starts on the line
 };
 
-// Every device key written in the canonical form in an already lowercased line, in line order.
-std::vector<DeviceKeyAt> device_keys_in(std::string_view lowered);
+// Every device key written in the canonical form in an already lowercased line,
+// in line order, into keys.
+void device_keys_in(std::string_view lowered, std::vector<DeviceKeyAt>& keys);
 
 // A PCI identifier written as base-16 text, read as a 32-bit strtoul reads it
 // (blanks, sign, 0x prefix, stop at the first non-digit, saturate past 32 bits);

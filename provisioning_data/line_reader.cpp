@@ -14,10 +14,6 @@ void drop_carriage_return_before_line_feed(std::string& line) {
     }
 }
 
-std::size_t length_without_line_feed(const std::string& line) {
-    return !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
-}
-
 } // namespace
 
 bool LineReader::refill() {
@@ -25,35 +21,80 @@ bool LineReader::refill() {
     const platform::Error error = platform::read_some(file_, buffer_, count);
     begin_ = 0;
     end_ = count;
-    failed_ = failed_ || error.failed();
+    if (!error_.failed()) {
+        error_ = error;
+    }
     return end_ > 0;
 }
 
 // Holds at most the cap and a line end, so a line past the cap costs no more.
-bool LineReader::append_within_cap(std::string& line, const char* bytes, std::size_t count) {
-    const std::size_t room = max_length_ + kLineEndBytes - line.size();
+bool LineReader::append_within_cap(const char* bytes, std::size_t count) {
+    const std::size_t room = max_length_ + kLineEndBytes - gathered_.size();
     if (count > room) {
         return false;
     }
-    line.append(bytes, count);
+    gathered_.append(bytes, count);
     return true;
 }
 
-bool LineReader::end_line(std::string& line) {
-    drop_carriage_return_before_line_feed(line);
-    if (length_without_line_feed(line) > max_length_) {
-        line_too_long_ = true;
-        line.clear();
+bool LineReader::within_cap(std::string_view line) {
+    const std::size_t length = !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
+    line_too_long_ = length > max_length_;
+    return !line_too_long_;
+}
+
+bool LineReader::end_whole_line(std::string_view whole, std::string_view& line) {
+    if (whole.size() >= 2 && whole[whole.size() - 2] == '\r') {
+        gathered_.assign(whole);
+        drop_carriage_return_before_line_feed(gathered_);
+        whole = gathered_;
+    }
+    if (!within_cap(whole)) {
         return false;
     }
-    return !line.empty();
+    line = whole;
+    return true;
+}
+
+bool LineReader::end_gathered_line(std::string_view& line) {
+    drop_carriage_return_before_line_feed(gathered_);
+    if (!within_cap(gathered_)) {
+        gathered_.clear();
+        return false;
+    }
+    line = gathered_;
+    return !gathered_.empty();
 }
 
 bool LineReader::next(std::string& line) {
-    line.clear();
-    while (!line_too_long_) {
+    std::string_view view;
+    const bool read = next_view(view);
+    // A gathered line is handed over, not copied: it may be the cap's size.
+    if (read && view.data() == gathered_.data()) {
+        line.swap(gathered_);
+    } else {
+        line.assign(view);
+    }
+    return read;
+}
+
+bool LineReader::next_view(std::string_view& line) {
+    line = {};
+    if (line_too_long_) {
+        return false;
+    }
+    if (const void* line_feed = std::memchr(buffer_.data() + begin_, '\n', end_ - begin_)) {
+        const char* start = buffer_.data() + begin_;
+        const auto taken =
+            static_cast<std::size_t>(static_cast<const char*>(line_feed) - start) + 1;
+        begin_ += taken;
+        return end_whole_line(std::string_view(start, taken), line);
+    }
+    // The line runs past what the buffer holds: gathered a piece at a time.
+    gathered_.clear();
+    while (true) {
         if (begin_ == end_ && !refill()) {
-            return end_line(line);
+            return end_gathered_line(line);
         }
         const char* start = buffer_.data() + begin_;
         const std::size_t available = end_ - begin_;
@@ -62,15 +103,14 @@ bool LineReader::next(std::string& line) {
             line_feed == nullptr
                 ? available
                 : static_cast<std::size_t>(static_cast<const char*>(line_feed) - start) + 1;
-        if (!append_within_cap(line, start, taken)) {
+        if (!append_within_cap(start, taken)) {
             line_too_long_ = true;
-            break;
+            gathered_.clear();
+            return false;
         }
         begin_ += taken;
         if (line_feed != nullptr) {
-            return end_line(line);
+            return end_gathered_line(line);
         }
     }
-    line.clear();
-    return false;
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // The longest line the update data may hold, its line feed not counted: past it
 // the reading ends, so no input (/dev/zero, say) can make memory grow further.
@@ -21,21 +22,29 @@ class LineReader {
 
     // False when no line is left; `line` then holds nothing.
     bool next(std::string& line);
+    // The same line as a view, valid until the next call: into the read buffer
+    // when the line lies there whole, so that most lines are never copied.
+    bool next_view(std::string_view& line);
     // True once a read has failed (a directory, an I/O error): the lines were cut short.
-    bool failed() const { return failed_; }
+    bool failed() const { return error_.failed(); }
+    // The system's reason for the first failed read.
+    const platform::Error& error() const { return error_; }
     // True once a line was longer than max_length; it and the lines after it are not read.
     bool line_too_long() const { return line_too_long_; }
 
   private:
     bool refill();
-    bool append_within_cap(std::string& line, const char* bytes, std::size_t count);
-    bool end_line(std::string& line);
+    bool append_within_cap(const char* bytes, std::size_t count);
+    bool end_whole_line(std::string_view whole, std::string_view& line);
+    bool end_gathered_line(std::string_view& line);
+    bool within_cap(std::string_view line);
 
     const platform::File& file_;
     std::size_t max_length_;
     std::array<char, 64 * 1024> buffer_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
-    bool failed_ = false;
+    std::string gathered_; // a line that runs past the buffer, or lost its carriage return
+    platform::Error error_;
     bool line_too_long_ = false;
 };

@@ -6,28 +6,16 @@
 
 namespace {
 
-// A later value replaces an earlier one whole; an empty value closed by a
-// less-than sign writes nothing, so the earlier value stays.
 void store_tag_value(const std::optional<TagValue>& value, std::string& destination) {
-    if (!value || (value->closed_by_less_than && value->text.empty())) {
-        return;
+    if (writes_value(value)) {
+        destination.assign(value->text);
     }
-    destination.assign(value->text);
 }
 
 } // namespace
 
-std::optional<TagValue> find_tag_value(std::string_view line, std::string_view tag) {
-    const std::size_t tag_at = line.find(tag);
-    if (tag_at == std::string_view::npos) {
-        return std::nullopt;
-    }
-    const std::string_view rest = line.substr(tag_at + tag.size());
-    const std::size_t less_than = rest.find('<');
-    if (less_than == std::string_view::npos) {
-        return TagValue{rest, false};
-    }
-    return TagValue{rest.substr(0, less_than), true};
+bool writes_value(const std::optional<TagValue>& value) {
+    return value && !(value->closed_by_less_than && value->text.empty());
 }
 
 bool is_key_line(std::string_view line) {
@@ -49,9 +37,52 @@ std::uint32_t exprom_switch(std::string_view value) {
     return value == "True" ? 1 : 0;
 }
 
+// Every tag begins with the only less-than sign it holds, and no two share
+// their second letter.
+bool take_tag_at(std::string_view text, std::size_t at, std::size_t nextLessThan, EntryTags& tags) {
+    const std::string_view rest = text.substr(at);
+    std::optional<TagValue>* value = nullptr;
+    std::string_view tag;
+    switch (rest.size() > 1 ? rest[1] : '\0') {
+    case kMacTag[1]:
+        value = &tags.mac;
+        tag = kMacTag;
+        break;
+    case kPhyTag[1]:
+        value = &tags.phy;
+        tag = kPhyTag;
+        break;
+    case kExpromTag[1]:
+        value = &tags.exprom;
+        tag = kExpromTag;
+        break;
+    case kImageTag[1]:
+        value = &tags.image;
+        tag = kImageTag;
+        break;
+    default:
+        return false;
+    }
+    if (!rest.starts_with(tag)) {
+        return false;
+    }
+    if (!*value) {
+        const std::size_t valueAt = at + tag.size();
+        *value = nextLessThan == std::string_view::npos
+                     ? TagValue{text.substr(valueAt), false}
+                     : TagValue{text.substr(valueAt, nextLessThan - valueAt), true};
+    }
+    return true;
+}
+
 EntryTags find_entry_tags(std::string_view text) {
-    return {find_tag_value(text, kMacTag), find_tag_value(text, kPhyTag),
-            find_tag_value(text, kExpromTag), find_tag_value(text, kImageTag)};
+    EntryTags tags;
+    for (std::size_t at = text.find('<'); at != std::string_view::npos;) {
+        const std::size_t next = text.find('<', at + 1);
+        take_tag_at(text, at, next, tags);
+        at = next;
+    }
+    return tags;
 }
 
 EntryTags followed_by(EntryTags text, const EntryTags& rest) {
@@ -76,39 +107,66 @@ bool take_entry_line(std::string_view line, EntryValues& values) {
     return take_entry_tags(find_entry_tags(line), values);
 }
 
-Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
-                    std::string& phyText, std::string& imageName, std::uint32_t& exprom) {
+EntryLookup look_up_entry(std::string_view key, std::string_view path, EntryValues& values,
+                          platform::Error& error) {
     platform::File file;
-    if (platform::open_for_reading(path, file).failed()) {
-        print_line("Unable to open file! ", path);
-        return PROVKIT_ERR_FILE;
+    error = platform::open_for_reading(path, file);
+    if (error.failed()) {
+        return EntryLookup::unreadable;
     }
     LineReader reader(file);
-    EntryValues values{macText, phyText, imageName, exprom};
+    EntryValues taken = values;
     bool in_entry = false;
     bool entry_ended = false;
     std::string line;
     while (!entry_ended && reader.next(line)) {
         if (in_entry) {
-            entry_ended = take_entry_line(line, values);
+            entry_ended = take_entry_line(line, taken);
         } else if (const std::optional<std::size_t> key_at = entry_key_at(line, key)) {
             // The tags before the key belong to whatever the line listed before this device.
             in_entry = true;
             entry_ended =
-                take_entry_line(std::string_view(line).substr(*key_at + key.size()), values);
+                take_entry_line(std::string_view(line).substr(*key_at + key.size()), taken);
         }
     }
     // A file that fails to read is not a file without the entry.
     if (reader.failed()) {
-        print_line("Unable to open file! ", path);
-        return PROVKIT_ERR_FILE;
+        error = reader.error();
+        return EntryLookup::unreadable;
     }
     if (reader.line_too_long()) {
-        print_line("Update data line too long ", path);
-        return PROVKIT_ERR_DATA;
+        return EntryLookup::line_too_long;
     }
     if (!in_entry) {
+        return EntryLookup::not_found;
+    }
+    values = std::move(taken);
+    return EntryLookup::found;
+}
+
+Status report_lookup(EntryLookup lookup, std::string_view path) {
+    switch (lookup) {
+    case EntryLookup::found:
+        return PROVKIT_OK;
+    case EntryLookup::unreadable:
+        print_line("Unable to open file! ", path);
+        return PROVKIT_ERR_FILE;
+    case EntryLookup::line_too_long:
+        print_line("Update data line too long ", path);
         return PROVKIT_ERR_DATA;
+    case EntryLookup::not_found:
+        break;
+    }
+    return PROVKIT_ERR_DATA;
+}
+
+Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
+                    std::string& phyText, std::string& imageName, std::uint32_t& exprom) {
+    EntryValues values{macText, phyText, imageName, exprom};
+    platform::Error error;
+    const EntryLookup lookup = look_up_entry(key, path, values, error);
+    if (lookup != EntryLookup::found) {
+        return report_lookup(lookup, path);
     }
     macText = values.macText;
     phyText = values.phyText;

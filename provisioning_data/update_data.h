@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/status.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,7 +20,9 @@ struct TagValue {
     bool closed_by_less_than = false;
 };
 
-std::optional<TagValue> find_tag_value(std::string_view line, std::string_view tag);
+// A later value replaces an earlier one whole; an empty value closed by a
+// less-than sign writes nothing, so the earlier value stays.
+bool writes_value(const std::optional<TagValue>& value);
 
 // A line holding the key-line marker exactly as written.
 bool is_key_line(std::string_view line);
@@ -39,7 +42,7 @@ struct EntryValues {
     std::uint32_t exprom = 1;
 };
 
-// The first occurrence of each tag in a text.
+// The first occurrence of each tag in a text, and its value.
 struct EntryTags {
     std::optional<TagValue> mac;
     std::optional<TagValue> phy;
@@ -48,6 +51,11 @@ struct EntryTags {
 };
 
 EntryTags find_entry_tags(std::string_view text);
+
+// Takes the tag that begins at offset at of text, if one does, into tags unless
+// one of its kind came before; nextLessThan is where the next less-than sign
+// is (npos for none), which ends the value. True when a tag begins at at.
+bool take_tag_at(std::string_view text, std::size_t at, std::size_t nextLessThan, EntryTags& tags);
 
 // The tags of a text that rest follows: each the text's own, else rest's.
 EntryTags followed_by(EntryTags text, const EntryTags& rest);
@@ -58,6 +66,18 @@ bool take_entry_tags(const EntryTags& tags, EntryValues& values);
 // Takes one line of an entry (on the key line, the text after the key) into
 // values; true when the line ends the entry.
 bool take_entry_line(std::string_view line, EntryValues& values);
+
+enum class EntryLookup { found, unreadable, line_too_long, not_found };
+
+// Finds the entry that key opens in the update-data file and takes its values
+// into values, printing nothing. A value is changed only by a tag of the entry.
+// When the file cannot be opened or read, error holds the system's reason.
+EntryLookup look_up_entry(std::string_view key, std::string_view path, EntryValues& values,
+                          platform::Error& error);
+
+// Prints the scanner's own line for a lookup that failed, if it has one, and
+// gives its status: 0, 67 or 69.
+Status report_lookup(EntryLookup lookup, std::string_view path);
 
 // Finds the device's entry in the update-data file and takes its values.
 // A destination is changed only by a tag of the entry. 0, 67 (the file cannot be

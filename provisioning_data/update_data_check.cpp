@@ -6,110 +6,329 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <iterator>
 #include <map>
+#include <span>
 #include <tuple>
+#include <unordered_map>
 
 namespace {
 
 constexpr std::string_view kPciidMention = "<pciid";
 constexpr std::array<std::string_view, 4> kTags = {kMacTag, kPhyTag, kExpromTag, kImageTag};
 
+// The tag whose second letter (in any case) text's is: the one place a tag
+// written in another case, or "<pciid" (which shares <phy>'s), can begin.
+std::string_view tag_by_second_letter(std::string_view text) {
+    if (text.size() < 2) {
+        return {};
+    }
+    switch (text[1]) {
+    case 'm':
+    case 'M':
+        return kMacTag;
+    case 'p':
+    case 'P':
+        return kPhyTag;
+    case 'e':
+    case 'E':
+        return kExpromTag;
+    case 'i':
+    case 'I':
+        return kImageTag;
+    default:
+        return {};
+    }
+}
+
 std::uint64_t key_of(DeviceId id) {
     return std::uint64_t{id.vid} << 48 | std::uint64_t{id.did} << 32 |
            std::uint64_t{id.svid} << 16 | id.ssid;
-}
-
-bool has_tag(std::string_view line, std::string_view tag) {
-    return line.find(tag) != std::string_view::npos;
 }
 
 bool has_value_tag(const EntryTags& tags) {
     return tags.mac || tags.phy || tags.exprom;
 }
 
+bool has_any_tag(const EntryTags& tags) {
+    return has_value_tag(tags) || tags.image;
+}
+
 std::string line_number(std::size_t line) {
     return std::to_string(line);
+}
+
+char lowered(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// text begins with prefix when A to Z in text count as a to z.
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char p, char c) { return p == lowered(c); });
+}
+
+// Where the next less-than sign from from is. Lines hold few, mostly after
+// their indent and before their end, where looking costs less than a call.
+std::size_t next_less_than(std::string_view line, std::size_t from) {
+    constexpr std::size_t kLookedAtFirst = 8;
+    const std::size_t near = std::min(line.size(), from + kLookedAtFirst);
+    for (std::size_t at = from; at < near; ++at) {
+        if (line[at] == '<') {
+            return at;
+        }
+    }
+    return line.find('<', near);
+}
+
+void forget_tags(EntryTags& tags) {
+    tags.mac.reset();
+    tags.phy.reset();
+    tags.exprom.reset();
+    tags.image.reset();
 }
 
 // The parts of a line that start where an entry starts reading it: at the line's
 // start for the entries already open, after its key for each device it opens.
 // No tag can straddle a part's end, and every value closed inside a part but
 // the last is closed there by the next key's less-than sign, as on the whole line.
-std::vector<std::string_view> parts_of(std::string_view line,
-                                       const std::vector<std::size_t>& starts) {
-    std::vector<std::string_view> parts;
+void split_at(std::string_view line, const std::vector<std::size_t>& starts,
+              std::vector<std::string_view>& parts) {
+    parts.clear();
     std::size_t from = 0;
     for (const std::size_t start : starts) {
         parts.push_back(line.substr(from, start - from));
         from = start;
     }
     parts.push_back(line.substr(from));
-    return parts;
 }
+
+// The first key line of every device listed so far, in about 16 bytes a device.
+// Keys mostly come in ascending order and join the end of a sorted run; the
+// others wait in a small table that is merged into the run as it grows.
+class FirstListings {
+  public:
+    bool empty() const { return sorted_.empty(); }
+
+    // The line where key was first listed, or nothing when this listing at
+    // number is its first.
+    std::optional<std::size_t> list(std::uint64_t key, std::size_t number) {
+        if (sorted_.empty() || key > sorted_.back().key) {
+            sorted_.push_back({key, number});
+            return std::nullopt;
+        }
+        const auto in_run = std::lower_bound(sorted_.begin(), sorted_.end(), Listing{key, 0});
+        if (in_run != sorted_.end() && in_run->key == key) {
+            return in_run->line;
+        }
+        const auto [waiting, inserted] = unsorted_.try_emplace(key, number);
+        if (!inserted) {
+            return waiting->second;
+        }
+        if (unsorted_.size() > std::max(kMinUnsorted, sorted_.size() / 16)) {
+            merge_unsorted();
+        }
+        return std::nullopt;
+    }
+
+  private:
+    struct Listing {
+        std::uint64_t key = 0;
+        std::size_t line = 0;
+        bool operator<(const Listing& other) const { return key < other.key; }
+    };
+    static constexpr std::size_t kMinUnsorted = 1024;
+
+    void merge_unsorted() {
+        std::vector<Listing> waiting;
+        for (const auto& [key, line] : unsorted_) {
+            waiting.push_back({key, line});
+        }
+        std::sort(waiting.begin(), waiting.end());
+        std::deque<Listing> merged;
+        std::merge(sorted_.begin(), sorted_.end(), waiting.begin(), waiting.end(),
+                   std::back_inserter(merged));
+        sorted_ = std::move(merged);
+        unsorted_.clear();
+    }
+
+    std::deque<Listing> sorted_; // a deque grows without copying what it holds
+    std::unordered_map<std::uint64_t, std::size_t> unsorted_;
+};
+
+// Devices whose entry has not met its "<image>" and that so far took the same values.
+struct Cohort {
+    std::size_t openedAt = 0;
+    std::vector<std::size_t> devices;
+    EntryValues values;
+    std::size_t macLine = 0;
+    std::size_t phyLine = 0;
+    bool hasValueTags = false;
+    bool sawMac = false;
+    bool sawPhy = false;
+
+    auto taken() const {
+        return std::tie(values.macText, values.phyText, values.exprom, macLine, phyLine, sawMac,
+                        sawPhy);
+    }
+};
+
+// The open cohorts, then spare ones: a cohort opened later reuses a spare's
+// storage, so that a device's entry costs no allocation.
+class Cohorts {
+  public:
+    bool empty() const { return open_ == 0; }
+    std::span<Cohort> open() { return std::span(cohorts_).first(open_); }
+    std::span<const Cohort> open() const { return std::span(cohorts_).first(open_); }
+
+    void open_new(std::size_t number, std::size_t device) {
+        if (open_ == cohorts_.size()) {
+            cohorts_.emplace_back();
+        }
+        Cohort& cohort = cohorts_[open_++];
+        cohort.openedAt = number;
+        cohort.devices.assign(1, device);
+        cohort.values.macText.clear();
+        cohort.values.phyText.clear();
+        cohort.values.imageName.clear();
+        cohort.values.exprom = kExpromUntilTagged;
+        cohort.macLine = 0;
+        cohort.phyLine = 0;
+        cohort.hasValueTags = false;
+        cohort.sawMac = false;
+        cohort.sawPhy = false;
+    }
+
+    // Keeps, in order, the open cohorts that keep marks; the others become spares.
+    void keep_marked(const std::vector<char>& keep) {
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < open_; ++k) {
+            if (keep[k] != 0) {
+                swap_unless_same(kept, k);
+                ++kept;
+            }
+        }
+        open_ = kept;
+    }
+
+    // Cohorts that hold the same values stay alike on every later line, which
+    // they read whole, so the work per line stays small however many devices
+    // the entries list. Sorted, so many distinct cohorts cost no more than that.
+    void merge_alike() {
+        const auto end = cohorts_.begin() + static_cast<std::ptrdiff_t>(open_);
+        std::sort(cohorts_.begin(), end,
+                  [](const Cohort& a, const Cohort& b) { return a.taken() < b.taken(); });
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < open_; ++k) {
+            if (kept > 0 && cohorts_[kept - 1].taken() == cohorts_[k].taken()) {
+                Cohort& into = cohorts_[kept - 1];
+                const Cohort& from = cohorts_[k];
+                into.devices.insert(into.devices.end(), from.devices.begin(), from.devices.end());
+                into.openedAt = std::min(into.openedAt, from.openedAt);
+                into.hasValueTags = into.hasValueTags || from.hasValueTags;
+                continue;
+            }
+            swap_unless_same(kept, k);
+            ++kept;
+        }
+        open_ = kept;
+    }
+
+    void close_all() { open_ = 0; }
+
+  private:
+    static constexpr std::uint32_t kExpromUntilTagged = EntryValues{}.exprom;
+
+    void swap_unless_same(std::size_t a, std::size_t b) {
+        if (a != b) {
+            std::swap(cohorts_[a], cohorts_[b]);
+        }
+    }
+
+    std::vector<Cohort> cohorts_;
+    std::size_t open_ = 0;
+};
 
 // One pass over the file, with every device whose entry is open at this line.
 class Scan {
   public:
-    explicit Scan(UpdateDataCheck& check) : check_(check) {}
+    Scan(DeviceListing& listing, UpdateDataCheck& check) : listing_(listing), check_(check) {}
 
     void take(std::size_t number, std::string_view line) {
-        const std::string lowered = lowercase_ascii(line);
-        const std::vector<DeviceKeyAt> keys =
-            is_key_line(line) ? device_keys_in(lowered) : std::vector<DeviceKeyAt>{};
-        if (keys.empty() && lowered.find(kPciidMention) != std::string::npos) {
+        if (firstListing_.empty()) {
+            sawNul_ = sawNul_ || line.find('\0') != std::string_view::npos;
+        }
+        // Reset in place: a fresh EntryTags a line costs more than the line's scan.
+        forget_tags(lineTags_);
+        const LessThanSigns signs = look_at_less_than_signs(number, line, lineTags_);
+        // Without a key, a tag or a mention of one, a line changes nothing.
+        if (!signs.openSomething) {
+            return;
+        }
+        opened_.clear();
+        if (!signs.mentionPciid) {
+            take_line_without_key(number, lineTags_);
+            return;
+        }
+        keys_.clear();
+        if (signs.mentionPciid && is_key_line(line)) {
+            lowercase_ascii_into(line, lowered_);
+            device_keys_in(lowered_, keys_);
+        }
+        if (keys_.empty() && signs.mentionPciid) {
             report_near_miss(number, line);
         }
-        std::vector<std::size_t> opened;
-        std::vector<std::size_t> starts;
-        for (const DeviceKeyAt& key : keys) {
+        starts_.clear();
+        for (const DeviceKeyAt& key : keys_) {
             if (const std::optional<std::size_t> device = list_device(number, key.id)) {
-                opened.push_back(*device);
-                starts.push_back(key.at + kDeviceKeyLength);
+                opened_.push_back(*device);
+                starts_.push_back(key.at + kDeviceKeyLength);
             }
         }
-        const std::vector<std::string_view> parts = parts_of(line, starts);
-        std::vector<EntryTags> partTags;
-        for (const std::string_view part : parts) {
-            partTags.push_back(find_entry_tags(part));
+        if (!starts_.empty() && has_any_tag(lineTags_)) {
+            split_at(line, starts_, parts_);
+            partTags_.clear();
+            for (const std::string_view part : parts_) {
+                partTags_.push_back(find_entry_tags(part));
+            }
+        } else {
+            // A line without tags has none in any of its parts (copied: zeroing costs more).
+            partTags_.assign(starts_.size() + 1, lineTags_);
         }
-        report_parts(number, parts, partTags);
-        take_tags(number, opened, partTags);
+        report_parts(number);
+        take_tags(number);
+        list_closed_devices();
     }
 
     // The lookup ends at a line past the cap: the entries still open find nothing.
     void stop_at_long_line(std::size_t number) {
+        stoppedAtLongLine_ = true;
         report(number, "line longer than " + std::to_string(kMaxLineLength >> 20) +
                            " MiB: fwbforge2 stops reading here, so no device whose entry is "
                            "open here or listed after it is found");
-        std::vector<bool> dropped(check_.devices.size(), false);
-        for (const Cohort& cohort : open_) {
-            for (const std::size_t index : cohort.devices) {
-                dropped[index] = true;
+        for (const Pending& pending : pending_) {
+            if (pending.closed) {
+                list(pending.device);
             }
         }
-        std::vector<ListedDevice> kept;
-        for (std::size_t index = 0; index < check_.devices.size(); ++index) {
-            if (!dropped[index]) {
-                kept.push_back(std::move(check_.devices[index]));
-            }
-        }
-        check_.devices = std::move(kept);
-        open_.clear();
+        pending_.clear();
+        cohorts_.close_all();
     }
 
     void finish() {
-        if (!open_.empty()) {
+        if (!cohorts_.empty()) {
             report(first_open_key_line(),
                    "entry has no <image> before the end of the file: its image name is empty");
-            for (const Cohort& cohort : open_) {
+            for (const Cohort& cohort : cohorts_.open()) {
                 close_cohort(cohort, 0);
             }
-            open_.clear();
+            cohorts_.close_all();
         }
-        for (ListedDevice& device : check_.devices) {
-            device.macBytes = check_blob(device.macLine, "MAC", device.values.macText);
-            device.phyBytes = check_blob(device.phyLine, "PHY", device.values.phyText);
-            check_image_name(device);
+        list_closed_devices();
+        if (firstListing_.empty() && !stoppedAtLongLine_) {
+            report_no_device();
         }
         std::sort(check_.findings.begin(), check_.findings.end(),
                   [](const Finding& a, const Finding& b) {
@@ -123,20 +342,6 @@ class Scan {
     }
 
   private:
-    // Devices whose entry has not met its "<image>" and that so far took the same values.
-    struct Cohort {
-        std::size_t openedAt;
-        std::vector<std::size_t> devices;
-        EntryValues values;
-        std::size_t macLine = 0;
-        std::size_t phyLine = 0;
-        bool hasValueTags = false;
-
-        auto taken() const {
-            return std::tie(values.macText, values.phyText, values.exprom, macLine, phyLine);
-        }
-    };
-
     // The entry that started reading first among those not yet closed by an "<image>".
     struct Reader {
         bool reading = false;
@@ -144,9 +349,21 @@ class Scan {
         bool hasValueTags = false;
     };
 
+    // A device listed, in listing order; closed once its entry was read to its end.
+    struct Pending {
+        ListedDevice device;
+        bool closed = false;
+    };
+
+    // What a line's less-than signs begin, in any case.
+    struct LessThanSigns {
+        bool openSomething = false; // a key, a tag or a mention of "<pciid" may begin there
+        bool mentionPciid = false;
+    };
+
     std::size_t first_open_key_line() const {
         std::size_t line = SIZE_MAX;
-        for (const Cohort& cohort : open_) {
+        for (const Cohort& cohort : cohorts_.open()) {
             line = std::min(line, cohort.openedAt);
         }
         return line;
@@ -155,16 +372,58 @@ class Scan {
     // An older open entry reads all that a younger one reads, so it holds
     // value tags when any open entry does.
     Reader first_reader() const {
-        if (open_.empty()) {
+        if (cohorts_.empty()) {
             return {};
         }
+        const std::span<const Cohort> open = cohorts_.open();
         const bool hasValueTags =
-            std::any_of(open_.begin(), open_.end(), [](const Cohort& c) { return c.hasValueTags; });
+            std::any_of(open.begin(), open.end(), [](const Cohort& c) { return c.hasValueTags; });
         return {true, first_open_key_line(), hasValueTags};
     }
 
-    void report(std::size_t line, std::string message) {
-        check_.findings.push_back({line, std::move(message)});
+    void report(std::size_t line, std::string_view message) {
+        check_.findings.push_back({line, check_.hold(message)});
+    }
+
+    void report_no_device() {
+        std::string message = "no device entry in the file: fwbforge2 finds no device in it";
+        if (sawNul_) {
+            message += " (it holds NUL bytes: UTF-16 text, or not text at all)";
+        }
+        report(1, message);
+    }
+
+    // Takes the line's tags into tags and reports those written in another
+    // case, which the scanner does not see.
+    LessThanSigns look_at_less_than_signs(std::size_t number, std::string_view line,
+                                          EntryTags& tags) {
+        LessThanSigns signs;
+        for (std::size_t at = next_less_than(line, 0); at != std::string_view::npos;) {
+            const std::size_t next = next_less_than(line, at + 1);
+            if (take_tag_at(line, at, next, tags)) {
+                signs.openSomething = true;
+            } else {
+                look_at_near_tag(number, line.substr(at), signs);
+            }
+            at = next;
+        }
+        return signs;
+    }
+
+    // A less-than sign that begins no tag: it may begin "<pciid", or a tag in
+    // another case.
+    void look_at_near_tag(std::size_t number, std::string_view rest, LessThanSigns& signs) {
+        const std::string_view tag = tag_by_second_letter(rest);
+        if (tag.empty()) {
+            return;
+        }
+        signs.openSomething = true;
+        if (tag == kPhyTag && starts_with_ignoring_case(rest, kPciidMention)) {
+            signs.mentionPciid = true;
+        } else if (starts_with_ignoring_case(rest, tag)) {
+            report(number, std::string(rest.substr(0, tag.size())) + " differs from " +
+                               std::string(tag) + " only in case: fwbforge2 does not see it");
+        }
     }
 
     void report_near_miss(std::size_t number, std::string_view line) {
@@ -179,36 +438,53 @@ class Scan {
         }
     }
 
-    void report_tags_outside(std::size_t number, std::string_view text) {
-        for (const std::string_view tag : kTags) {
-            if (has_tag(text, tag)) {
-                report(number, std::string(tag) + " outside any entry: no device reads it");
+    void report_tags_outside(std::size_t number, const EntryTags& tags) {
+        if (!has_any_tag(tags)) {
+            return;
+        }
+        const std::array<bool, kTags.size()> present = {tags.mac.has_value(), tags.phy.has_value(),
+                                                        tags.exprom.has_value(),
+                                                        tags.image.has_value()};
+        for (std::size_t i = 0; i < kTags.size(); ++i) {
+            if (present[i]) {
+                report(number, std::string(kTags[i]) + " outside any entry: no device reads it");
             }
         }
     }
 
-    // The index of a device listed for the first time; a later listing opens nothing.
+    // The number of a device listed for the first time; a later listing opens nothing.
     std::optional<std::size_t> list_device(std::size_t number, DeviceId id) {
-        const auto [listed, inserted] =
-            first_listing_.try_emplace(key_of(id), check_.devices.size());
-        if (!inserted) {
-            report(number, "device listed again; the listing at line " +
-                               line_number(check_.devices[listed->second].keyLine) + " wins");
+        if (const std::optional<std::size_t> first = firstListing_.list(key_of(id), number)) {
+            report(number,
+                   "device listed again; the listing at line " + line_number(*first) + " wins");
             return std::nullopt;
         }
-        ListedDevice device;
-        device.id = id;
-        device.keyLine = number;
-        check_.devices.push_back(device);
-        return check_.devices.size() - 1;
+        Pending pending;
+        pending.device.id = id;
+        pending.device.keyLine = number;
+        pending_.push_back(pending);
+        return firstPending_ + pending_.size() - 1;
+    }
+
+    void list(const ListedDevice& device) {
+        listing_.list(device);
+        ++check_.devices;
+    }
+
+    // Devices close in the order they were listed, all those on a line at once.
+    void list_closed_devices() {
+        while (!pending_.empty() && pending_.front().closed) {
+            list(pending_.front().device);
+            pending_.pop_front();
+            ++firstPending_;
+        }
     }
 
     // In line order: what no entry reads, the values taken, and an entry that
     // runs into the next device's key with values and no "<image>" before it.
-    void report_parts(std::size_t number, const std::vector<std::string_view>& parts,
-                      const std::vector<EntryTags>& partTags) {
+    void report_parts(std::size_t number) {
         Reader reader = first_reader();
-        for (std::size_t i = 0; i < parts.size(); ++i) {
+        for (std::size_t i = 0; i < partTags_.size(); ++i) {
             if (i > 0 && reader.reading && reader.hasValueTags) {
                 report(reader.openedAt, "entry has no <image> before line " + line_number(number) +
                                             ": it takes the next device's values");
@@ -217,75 +493,119 @@ class Scan {
                 reader = {true, number, false};
             }
             if (!reader.reading) {
-                report_tags_outside(number, parts[i]);
+                report_tags_outside(number, partTags_[i]);
                 continue;
             }
-            check_values_on(number, partTags[i]);
-            reader.hasValueTags = reader.hasValueTags || has_value_tag(partTags[i]);
-            reader.reading = !partTags[i].image;
+            check_values_on(number, partTags_[i]);
+            reader.hasValueTags = reader.hasValueTags || has_value_tag(partTags_[i]);
+            reader.reading = !partTags_[i].image;
         }
+    }
+
+    // Most lines: every open entry reads the whole line, and none opens.
+    void take_line_without_key(std::size_t number, const EntryTags& tags) {
+        if (cohorts_.empty()) {
+            report_tags_outside(number, tags);
+            return;
+        }
+        check_values_on(number, tags);
+        take_into_open(number, cohorts_.open().size());
+        list_closed_devices();
+    }
+
+    // The tags the k-th open entry reads on this line: the whole line's, or,
+    // for one that opens here or before on a line that opens some, readFrom_'s.
+    const EntryTags& tags_read_by(std::size_t k, std::size_t alreadyOpen) const {
+        if (opened_.empty()) {
+            return lineTags_;
+        }
+        return k < alreadyOpen ? readFrom_.front() : readFrom_[k - alreadyOpen + 1];
+    }
+
+    // Every open entry takes what it reads on this line; those that end close.
+    void take_into_open(std::size_t number, std::size_t alreadyOpen) {
+        const std::span<Cohort> open = cohorts_.open();
+        keep_.resize(open.size());
+        bool anyEnded = false;
+        for (std::size_t k = 0; k < open.size(); ++k) {
+            const bool ended = take_into(open[k], tags_read_by(k, alreadyOpen), number);
+            if (ended) {
+                close_cohort(open[k], number);
+            }
+            keep_[k] = ended ? 0 : 1;
+            anyEnded = anyEnded || ended;
+        }
+        if (anyEnded) {
+            cohorts_.keep_marked(keep_);
+        }
+        if (cohorts_.open().size() > 1) {
+            cohorts_.merge_alike();
+        }
+    }
+
+    // True when the tags end the cohort's entry.
+    static bool take_into(Cohort& cohort, const EntryTags& tags, std::size_t number) {
+        // A value that changes comes from this line.
+        if (writes_value(tags.mac) && tags.mac->text != cohort.values.macText) {
+            cohort.macLine = number;
+        }
+        if (writes_value(tags.phy) && tags.phy->text != cohort.values.phyText) {
+            cohort.phyLine = number;
+        }
+        const bool ended = take_entry_tags(tags, cohort.values);
+        cohort.hasValueTags = cohort.hasValueTags || has_value_tag(tags);
+        cohort.sawMac = cohort.sawMac || tags.mac.has_value();
+        cohort.sawPhy = cohort.sawPhy || tags.phy.has_value();
+        return ended;
     }
 
     // The entries already open read the whole line; each one opened here the
     // text after its key.
-    void take_tags(std::size_t number, const std::vector<std::size_t>& opened,
-                   const std::vector<EntryTags>& partTags) {
-        std::vector<EntryTags> readFrom(partTags.size());
-        readFrom.back() = partTags.back();
-        for (std::size_t i = partTags.size() - 1; i > 0; --i) {
-            readFrom[i - 1] = followed_by(partTags[i - 1], readFrom[i]);
+    void take_tags(std::size_t number) {
+        if (cohorts_.empty() && opened_.empty()) {
+            return;
         }
-        std::vector<Cohort> reading = std::move(open_);
-        for (std::size_t j = 0; j < opened.size(); ++j) {
-            reading.push_back(Cohort{number, {opened[j]}, {}});
-        }
-        open_.clear();
-        const std::size_t alreadyOpen = reading.size() - opened.size();
-        for (std::size_t k = 0; k < reading.size(); ++k) {
-            Cohort& cohort = reading[k];
-            const EntryTags& tags = readFrom[k < alreadyOpen ? 0 : k - alreadyOpen + 1];
-            const EntryValues before = cohort.values;
-            const bool ended = take_entry_tags(tags, cohort.values);
-            cohort.macLine = cohort.values.macText != before.macText ? number : cohort.macLine;
-            cohort.phyLine = cohort.values.phyText != before.phyText ? number : cohort.phyLine;
-            cohort.hasValueTags = cohort.hasValueTags || has_value_tag(tags);
-            if (ended) {
-                close_cohort(cohort, number);
-            } else {
-                open_.push_back(std::move(cohort));
+        if (!opened_.empty()) {
+            readFrom_.resize(partTags_.size());
+            readFrom_.back() = partTags_.back();
+            for (std::size_t i = partTags_.size() - 1; i > 0; --i) {
+                readFrom_[i - 1] = followed_by(partTags_[i - 1], readFrom_[i]);
             }
         }
-        merge_alike_cohorts();
+        const std::size_t alreadyOpen = cohorts_.open().size();
+        for (const std::size_t device : opened_) {
+            cohorts_.open_new(number, device);
+        }
+        take_into_open(number, alreadyOpen);
     }
 
     void close_cohort(const Cohort& cohort, std::size_t imageLine) {
-        for (const std::size_t index : cohort.devices) {
-            ListedDevice& device = check_.devices[index];
-            device.values = cohort.values;
-            device.macLine = cohort.macLine;
-            device.phyLine = cohort.phyLine;
+        const std::optional<std::uint16_t> macBytes =
+            check_blob(cohort.macLine, "MAC", cohort.values.macText);
+        const std::optional<std::uint16_t> phyBytes =
+            check_blob(cohort.phyLine, "PHY", cohort.values.phyText);
+        const std::string_view imageName = held_image_name(cohort.values.imageName);
+        if (imageLine != 0) {
+            check_image_name(imageName, imageLine);
+        }
+        for (const std::size_t number : cohort.devices) {
+            Pending& pending = pending_[number - firstPending_];
+            pending.closed = true;
+            ListedDevice& device = pending.device;
+            device.macBytes = macBytes;
+            device.phyBytes = phyBytes;
+            device.exprom = cohort.values.exprom;
+            device.imageName = imageName;
             device.imageLine = imageLine;
-        }
-    }
-
-    // Cohorts that hold the same values stay alike on every later line, which
-    // they read whole, so the work per line stays small however many devices
-    // the entries list. Sorted, so many distinct cohorts cost no more than that.
-    void merge_alike_cohorts() {
-        std::sort(open_.begin(), open_.end(),
-                  [](const Cohort& a, const Cohort& b) { return a.taken() < b.taken(); });
-        std::vector<Cohort> merged;
-        for (Cohort& cohort : open_) {
-            if (merged.empty() || merged.back().taken() != cohort.taken()) {
-                merged.push_back(std::move(cohort));
-                continue;
+            if (!cohort.sawMac) {
+                report(device.keyLine,
+                       "entry has no <mac> tag: fwbforge2 gives the device an empty MAC blob");
             }
-            Cohort& into = merged.back();
-            into.devices.insert(into.devices.end(), cohort.devices.begin(), cohort.devices.end());
-            into.openedAt = std::min(into.openedAt, cohort.openedAt);
-            into.hasValueTags = into.hasValueTags || cohort.hasValueTags;
+            if (!cohort.sawPhy) {
+                report(device.keyLine,
+                       "entry has no <phy> tag: fwbforge2 gives the device an empty PHY blob");
+            }
         }
-        open_ = std::move(merged);
     }
 
     void check_values_on(std::size_t number, const EntryTags& tags) {
@@ -299,12 +619,11 @@ class Scan {
         }
     }
 
-    std::optional<std::size_t> check_blob(std::size_t line, std::string_view name,
-                                          std::string_view text) {
-        std::array<std::uint8_t, kBlobCapacity> scratch{};
-        switch (string_to_databuff(text, scratch)) {
+    std::optional<std::uint16_t> check_blob(std::size_t line, std::string_view name,
+                                            std::string_view text) {
+        switch (check_hex_text(text, kBlobCapacity)) {
         case PROVKIT_OK:
-            return text.size() / 2;
+            return static_cast<std::uint16_t>(text.size() / 2);
         case PROVKIT_ERR_ODD_HEX:
             report(line, std::string(name) + " text has an odd length (" +
                              std::to_string(text.size()) + " characters)");
@@ -319,35 +638,78 @@ class Scan {
         }
     }
 
-    void check_image_name(const ListedDevice& device) {
-        const std::string& name = device.values.imageName;
-        platform::FileInfo info;
-        const bool regular = !platform::info_of_path(name, info).failed() &&
-                             info.kind == platform::FileKind::regular;
-        if (!regular && device.imageLine != 0) {
-            report(device.imageLine, "image name names no file in the working directory");
+    // Entries mostly name the image the one before named.
+    std::string_view held_image_name(std::string_view name) {
+        if (lastImageName_ != name) {
+            lastImageName_ = check_.hold(name);
+        }
+        return lastImageName_;
+    }
+
+    // Each name is looked up once, however many devices name it.
+    void check_image_name(std::string_view name, std::size_t imageLine) {
+        if (lastChecked_ == nullptr || lastChecked_->first.data() != name.data()) {
+            auto [known, inserted] = imageIsFile_.try_emplace(name, false);
+            if (inserted) {
+                platform::FileInfo info;
+                known->second = !platform::info_of_path(name, info).failed() &&
+                                info.kind == platform::FileKind::regular;
+            }
+            lastChecked_ = &*known;
+        }
+        if (!lastChecked_->second) {
+            report(imageLine, "image name names no file in the working directory");
         }
     }
 
+    DeviceListing& listing_;
     UpdateDataCheck& check_;
-    std::map<std::uint64_t, std::size_t> first_listing_;
-    std::vector<Cohort> open_;
+    FirstListings firstListing_;
+    std::deque<Pending> pending_;
+    std::size_t firstPending_ = 0; // the number of pending_'s first device
+    Cohorts cohorts_;
+    std::map<std::string_view, bool> imageIsFile_; // by held name
+    const std::pair<const std::string_view, bool>* lastChecked_ = nullptr;
+    std::string_view lastImageName_;
+    bool sawNul_ = false;
+    bool stoppedAtLongLine_ = false;
+    // Per line, kept to reuse their storage.
+    std::string lowered_;
+    std::vector<DeviceKeyAt> keys_;
+    std::vector<std::size_t> opened_;
+    std::vector<std::size_t> starts_;
+    std::vector<std::string_view> parts_;
+    EntryTags lineTags_;
+    std::vector<EntryTags> partTags_;
+    std::vector<EntryTags> readFrom_;
+    std::vector<char> keep_;
 };
 
 } // namespace
 
-Status check_update_data(std::string_view path, UpdateDataCheck& check) {
+std::string_view UpdateDataCheck::hold(std::string_view text) {
+    auto held = texts_.find(text);
+    if (held == texts_.end()) {
+        held = texts_.emplace(text).first;
+    }
+    return *held;
+}
+
+Status check_update_data(std::string_view path, DeviceListing& listing, UpdateDataCheck& check,
+                         platform::Error& error) {
     platform::File file;
-    if (platform::open_for_reading(path, file).failed()) {
+    error = platform::open_for_reading(path, file);
+    if (error.failed()) {
         return PROVKIT_ERR_FILE;
     }
     LineReader reader(file);
-    Scan scan(check);
+    Scan scan(listing, check);
     std::size_t number = 0;
-    for (std::string line; reader.next(line);) {
+    for (std::string_view line; reader.next_view(line);) {
         scan.take(++number, line);
     }
     if (reader.failed()) {
+        error = reader.error();
         return PROVKIT_ERR_FILE;
     }
     if (reader.line_too_long()) {

@@ -1,3 +1,4 @@
+#include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/update_data_check.h"
 #include "tests/support/test_support.h"
@@ -12,6 +13,11 @@ std::string key(std::string_view did) {
 
 constexpr std::size_t kLineCap = 64 * 1024 * 1024;
 
+struct CollectedDevices final : DeviceListing {
+    std::vector<ListedDevice> devices;
+    void list(const ListedDevice& device) override { devices.push_back(device); }
+};
+
 struct CheckCase {
     std::string name;
     std::string content; // "$IMAGE" stands for an image file that exists
@@ -19,8 +25,51 @@ struct CheckCase {
     std::vector<std::pair<std::size_t, std::string>> findings; // line and a part of the message
 };
 
+struct Checked {
+    std::size_t devices = 0;
+    std::vector<std::pair<std::size_t, std::string>> findings;
+    std::string reported; // the findings, for a failure's message
+};
+
+bool tells_of_a_missing_blob_tag(std::string_view message) {
+    return message.starts_with("entry has no <mac> tag") ||
+           message.starts_with("entry has no <phy> tag");
+}
+
+// The check's outcome on content, without the findings that drop says to drop.
+Checked check_content(const TempDir& dir, std::string_view content,
+                      bool (*drop)(std::string_view) = nullptr) {
+    write_file(dir / "update.xml", content);
+    UpdateDataCheck check;
+    CollectedDevices listed;
+    platform::Error error;
+    EXPECT_EQ(check_update_data((dir / "update.xml").string(), listed, check, error), PROVKIT_OK);
+    EXPECT_EQ(listed.devices.size(), check.devices);
+    Checked checked;
+    checked.devices = check.devices;
+    for (const Finding& finding : check.findings) {
+        if (drop == nullptr || !drop(finding.message)) {
+            checked.findings.emplace_back(finding.line, finding.message);
+            checked.reported +=
+                "\n  line " + std::to_string(finding.line) + ": " + std::string(finding.message);
+        }
+    }
+    return checked;
+}
+
+void expect_findings(const Checked& checked, const CheckCase& c) {
+    EXPECT_EQ(checked.devices, c.devices) << c.name;
+    ASSERT_EQ(checked.findings.size(), c.findings.size()) << c.name << checked.reported;
+    for (std::size_t i = 0; i < c.findings.size(); ++i) {
+        EXPECT_EQ(checked.findings[i].first, c.findings[i].first) << c.name << checked.reported;
+        EXPECT_NE(checked.findings[i].second.find(c.findings[i].second), std::string::npos)
+            << c.name << checked.reported;
+    }
+}
+
 } // namespace
 
+// Entries here leave out <mac> or <phy> freely; that report has its own test.
 TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
     TempDir dir;
     write_file(dir / "base.fwb", "image");
@@ -36,22 +85,22 @@ TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
          R"(<pciid vid="fb2f"  did="0a01" sdid="0001" svid="fb2f" />)"
          "\n",
          0,
-         {{1, "key line not written as"}}},
+         {{1, "key line not written as"}, {1, "no device entry in the file"}}},
         {"attribute order",
          R"(<pciid vid="fb2f" sdid="0001" did="0a01" svid="fb2f" />)"
          "\n",
          0,
-         {{1, "key line not written as"}}},
+         {{1, "key line not written as"}, {1, "no device entry in the file"}}},
         {"no blank before />",
          R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f"/>)"
          "\n",
          0,
-         {{1, "key line not written as"}}},
+         {{1, "key line not written as"}, {1, "no device entry in the file"}}},
         {"uppercase tag",
          R"(<PCIID VID="fb2f" did="0a01" sdid="0001" svid="fb2f" />)"
          "\n",
          0,
-         {{1, "not a key line"}}},
+         {{1, "not a key line"}, {1, "no device entry in the file"}}},
         {"entry running into the next",
          key("0a01") + "\n" + values + key("0a02") + "\n" + image,
          2,
@@ -128,79 +177,151 @@ TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
          {{4, "line longer than 64 MiB"}}},
     };
     for (const CheckCase& c : cases) {
-        write_file(dir / "update.xml", c.content);
-        UpdateDataCheck check;
-        ASSERT_EQ(check_update_data((dir / "update.xml").string(), check), PROVKIT_OK);
-        EXPECT_EQ(check.devices.size(), c.devices) << c.name;
-        ASSERT_EQ(check.findings.size(), c.findings.size()) << c.name;
-        for (std::size_t i = 0; i < c.findings.size(); ++i) {
-            EXPECT_EQ(check.findings[i].line, c.findings[i].first) << c.name;
-            EXPECT_NE(check.findings[i].message.find(c.findings[i].second), std::string::npos)
-                << c.name << ": " << check.findings[i].message;
-        }
+        expect_findings(check_content(dir, c.content, tells_of_a_missing_blob_tag), c);
+    }
+}
+
+TEST(CheckUpdateData, ReportsWhatFwbforge2WouldSilentlyPassOver) {
+    TempDir dir;
+    write_file(dir / "base.fwb", "image");
+    const std::string image = "<image>" + (dir / "base.fwb").string() + "</image>\n";
+    const std::string values = "<mac>0a0b</mac>\n<phy>0c</phy>\n";
+    std::string utf16;
+    for (const char c : key("0a01") + "\n" + values + image) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    std::string imageBytes(6144, '\0');
+    imageBytes.replace(100, 5, "<mac>");
+    const std::string noDevice = "no device entry in the file";
+    const std::vector<CheckCase> cases = {
+        {"an empty file", "", 0, {{1, noDevice}}},
+        {"text of another kind", "root:x:0:0:root:/root:/bin/bash\n", 0, {{1, noDevice}}},
+        {"UTF-16 text", "\xff\xfe" + utf16, 0, {{1, "holds NUL bytes"}}},
+        {"an image", imageBytes, 0, {{1, "<mac> outside any entry"}, {1, "holds NUL bytes"}}},
+        {"a line past the cap says so instead",
+         std::string(kLineCap + 1, 'x'),
+         0,
+         {{1, "line longer than 64 MiB"}}},
+        {"tags in another case",
+         key("0a01") +
+             "\n<MAC>0a0b</MAC>\n<Phy>0c</Phy><phy>0d</phy>\n<EXPROM>False</EXPROM>\n"
+             "<Image>x.fwb</Image>" +
+             image,
+         1,
+         {{1, "entry has no <mac> tag"},
+          {2, "<MAC> differs from <mac> only in case"},
+          {3, "<Phy> differs from <phy> only in case"},
+          {4, "<EXPROM> differs from <exprom> only in case"},
+          {5, "<Image> differs from <image> only in case"}}},
+        {"a tag in another case outside any entry",
+         "<Mac>0a</Mac>\n" + key("0a01") + values + image,
+         1,
+         {{1, "<Mac> differs from <mac> only in case"}}},
+        {"no <mac>, for each device of the entry",
+         key("0a01") + "\n" + key("0a02") + "\n<phy>0c</phy>\n" + image,
+         2,
+         {{1, "entry has no <mac> tag"}, {2, "entry has no <mac> tag"}}},
+        {"no <phy>",
+         key("0a01") + "\n<mac>0a0b</mac>\n" + image,
+         1,
+         {{1, "entry has no <phy> tag"}}},
+        {"empty values are written on purpose",
+         key("0a01") + "\n<mac></mac><phy></phy>\n" + image,
+         1,
+         {}},
+        {"a tag before the key is not the entry's",
+         "<mac>0a</mac>" + key("0a01") + "<phy>0c</phy>" + image,
+         1,
+         {{1, "<mac> outside any entry"}, {1, "entry has no <mac> tag"}}},
+        {"an entry without <image> still lacks its tags",
+         key("0a01") + "\n<mac>0a0b</mac>\n",
+         1,
+         {{1, "entry has no <image> before the end"}, {1, "entry has no <phy> tag"}}},
+    };
+    for (const CheckCase& c : cases) {
+        expect_findings(check_content(dir, c.content), c);
     }
 }
 
 struct ListedCase {
     std::string name;
     std::string content;
-    std::vector<ListedDevice> devices; // the identifiers and the values; imageLine
+    std::vector<ListedDevice> devices; // the identifiers, what the values give, imageLine
 };
 
-ListedDevice listed(std::uint16_t did, std::string mac, std::string phy, std::uint32_t exprom,
-                    std::size_t imageLine) {
+ListedDevice listed(std::uint16_t did, std::uint16_t macBytes, std::uint16_t phyBytes,
+                    std::uint32_t exprom, std::size_t imageLine) {
     ListedDevice device;
     device.id = {did, 0xfb2f, 0xfb2f, 0x0001};
-    device.values = {std::move(mac), std::move(phy), "i.fwb", exprom};
+    device.macBytes = macBytes;
+    device.phyBytes = phyBytes;
+    device.exprom = exprom;
+    device.imageName = "i.fwb";
     device.imageLine = imageLine;
     return device;
 }
 
-TEST(CheckUpdateData, GivesEachDeviceTheValuesTheScannerWould) {
+std::optional<std::uint16_t> decoded_length(std::string_view text) {
+    std::array<std::uint8_t, kBlobCapacity> blob{};
+    if (string_to_databuff(text, blob) != PROVKIT_OK) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(text.size() / 2);
+}
+
+TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
     TempDir dir;
     const std::vector<ListedCase> cases = {
         {"an entry for two devices whose second key follows a value",
          key("0a01") + "\n<mac>0a0b</mac>\n" + key("0a02") +
              "\n<phy>0c</phy>\n<exprom>True</exprom>\n<image>i.fwb</image>\n",
-         {listed(0x0a01, "0a0b", "0c", 1, 6), listed(0x0a02, "", "0c", 1, 6)}},
+         {listed(0x0a01, 2, 1, 1, 6), listed(0x0a02, 0, 1, 1, 6)}},
         {"one line: each device reads after its own key",
          key("0a01") + "<mac>0a0b</mac><exprom>False<image>i.fwb</image>" + key("0a02") +
              "<phy>0c</phy><image>i.fwb</image>\n",
-         {listed(0x0a01, "0a0b", "0c", 0, 1), listed(0x0a02, "", "0c", 1, 1)}},
+         {listed(0x0a01, 2, 1, 0, 1), listed(0x0a02, 0, 1, 1, 1)}},
         {"carriage returns only: one line",
          key("0a01") + "\r<mac>0a0b</mac>\r<image>i.fwb</image>\r" + key("0a02") +
              "\r<mac>0d</mac>\r<image>i.fwb</image>\r",
-         {listed(0x0a01, "0a0b", "", 1, 1), listed(0x0a02, "0d", "", 1, 1)}},
+         {listed(0x0a01, 2, 0, 1, 1), listed(0x0a02, 1, 0, 1, 1)}},
         {"the device on the next line reads it after its key, the open one whole",
          key("0a01") + "\n<mac>0a0b</mac><phy>0c</phy>" + key("0a02") +
-             "<phy>0d</phy><image>i.fwb</image>\n",
-         {listed(0x0a01, "0a0b", "0c", 1, 2), listed(0x0a02, "", "0d", 1, 2)}},
+             "<phy>0d0e0f</phy><image>i.fwb</image>\n",
+         {listed(0x0a01, 2, 1, 1, 2), listed(0x0a02, 0, 3, 1, 2)}},
     };
     for (const ListedCase& c : cases) {
         write_file(dir / "update.xml", c.content);
         UpdateDataCheck check;
-        ASSERT_EQ(check_update_data((dir / "update.xml").string(), check), PROVKIT_OK);
-        ASSERT_EQ(check.devices.size(), c.devices.size()) << c.name;
+        CollectedDevices listed;
+        platform::Error error;
+        ASSERT_EQ(check_update_data((dir / "update.xml").string(), listed, check, error),
+                  PROVKIT_OK);
+        ASSERT_EQ(listed.devices.size(), c.devices.size()) << c.name;
         for (std::size_t i = 0; i < c.devices.size(); ++i) {
-            const ListedDevice& device = check.devices[i];
+            const ListedDevice& device = listed.devices[i];
             const ListedDevice& expected = c.devices[i];
             EXPECT_EQ(format_device_key(device.id), format_device_key(expected.id)) << c.name;
-            EXPECT_EQ(device.values.macText, expected.values.macText) << c.name;
-            EXPECT_EQ(device.values.phyText, expected.values.phyText) << c.name;
-            EXPECT_EQ(device.values.imageName, expected.values.imageName) << c.name;
-            EXPECT_EQ(device.values.exprom, expected.values.exprom) << c.name;
+            EXPECT_EQ(device.macBytes, expected.macBytes) << c.name;
+            EXPECT_EQ(device.phyBytes, expected.phyBytes) << c.name;
+            EXPECT_EQ(device.imageName, expected.imageName) << c.name;
+            EXPECT_EQ(device.exprom, expected.exprom) << c.name;
             EXPECT_EQ(device.imageLine, expected.imageLine) << c.name;
             EntryValues scanned;
             ASSERT_EQ(get_xml_data(format_device_key(device.id), (dir / "update.xml").string(),
                                    scanned.macText, scanned.phyText, scanned.imageName,
                                    scanned.exprom),
                       PROVKIT_OK);
-            EXPECT_EQ(scanned.macText + "|" + scanned.phyText + "|" + scanned.imageName,
-                      device.values.macText + "|" + device.values.phyText + "|" +
-                          device.values.imageName)
-                << c.name;
+            EXPECT_EQ(decoded_length(scanned.macText), device.macBytes) << c.name;
+            EXPECT_EQ(decoded_length(scanned.phyText), device.phyBytes) << c.name;
+            EXPECT_EQ(scanned.imageName, device.imageName) << c.name;
+            EXPECT_EQ(scanned.exprom, device.exprom) << c.name;
         }
     }
     UpdateDataCheck check;
-    EXPECT_EQ(check_update_data((dir / "missing.xml").string(), check), PROVKIT_ERR_FILE);
+    CollectedDevices listed;
+    platform::Error error;
+    EXPECT_EQ(check_update_data((dir / "missing.xml").string(), listed, check, error),
+              PROVKIT_ERR_FILE);
+    EXPECT_TRUE(error.missing());
 }
