@@ -31,11 +31,6 @@ platform::Error read_within(const platform::File& file, std::uint64_t offset, st
     bytes.resize(got);
     if (got < wanted) {
         length = offset + got;
-        // It may have shrunk past earlier reads too.
-        platform::FileInfo info;
-        if (!platform::info_of(file, info).failed()) {
-            length = std::min(length, info.size);
-        }
     }
     return {};
 }
@@ -44,7 +39,9 @@ ImageBytes ImageRead::bytes() const {
     return {length, header, table, dataArea};
 }
 
-platform::Error read_for_inspection(const OpenedImage& image, ImageRead& read) {
+namespace {
+
+platform::Error read_parts(const OpenedImage& image, ImageRead& read) {
     read.length = image.length;
     if (const platform::Error error =
             read_within(image.file, 0, kHeaderSize, read.length, read.header);
@@ -52,13 +49,29 @@ platform::Error read_for_inspection(const OpenedImage& image, ImageRead& read) {
         return error;
     }
     const BdpPlacement placement = placement_of(read.header);
+    read.dataArea.clear();
     if (const platform::Error error =
             read_within(image.file, placement.bdpOffset, kBdpTableSize, read.length, read.table);
         error.failed() || read.table.size() < kBdpTableSize) {
-        read.dataArea.clear();
         return error;
     }
     const std::span<const std::uint8_t, kBdpTableSize> table(read.table.data(), kBdpTableSize);
     return read_within(image.file, std::uint64_t{placement.bdpOffset} + kBdpTableSize,
                        data_bytes_used(table, placement), read.length, read.dataArea);
+}
+
+// It may have shrunk past the bytes read, too.
+void shorten_to_current_size(const platform::File& file, std::uint64_t& length) {
+    platform::FileInfo info;
+    if (!platform::info_of(file, info).failed()) {
+        length = std::min(length, info.size);
+    }
+}
+
+} // namespace
+
+platform::Error read_for_inspection(const OpenedImage& image, ImageRead& read) {
+    const platform::Error error = read_parts(image, read);
+    shorten_to_current_size(image.file, read.length);
+    return error;
 }

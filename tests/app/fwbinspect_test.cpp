@@ -212,3 +212,34 @@ TEST_F(Fwbinspect, TheBundledBaseImageIsWhatItsGeneratorMakes) {
     EXPECT_EQ(read_file(dir / "regenerated.fwb"), read_file(dir / "example-base.fwb"));
     EXPECT_EQ(inspect({"example-base.fwb"}).status, 0);
 }
+
+TEST_F(Fwbinspect, CountsOfOneReadInTheSingular) {
+    write_file(dir / "one.xml", R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)"
+                                "\n<mac>0a</mac>\n<phy>0b</phy>\n<exprom>yes</exprom>\n"
+                                "<image>example-base.fwb</image>\n");
+    const RunResult check = inspect({"--update-data", "one.xml"});
+    EXPECT_EQ(check.out, "device vid=fb2f did=0a01 svid=fb2f ssid=0001: lines 1 to 5, mac 1 byte, "
+                         "phy 1 byte, exprom 0, image \"example-base.fwb\"\n"
+                         "line 4: <exprom> value is neither \"True\" nor \"False\": it switches "
+                         "the expansion ROM off\n"
+                         "1 device, 1 problem\n");
+    ASSERT_EQ(run_program(dir.path(), FWBFORGE2_PATH,
+                          {"fb2f", "0a01", "fb2f", "0001", "one.xml", "one.fwb"})
+                  .status,
+              0);
+    const RunResult image = inspect({"one.fwb"});
+    EXPECT_EQ(value_of(image.out, "entry 0"), "PHY, 1 byte, digest ok");
+    EXPECT_EQ(value_of(image.out, "entry 1"), "MAC, 1 byte, digest ok");
+}
+
+TEST_F(Fwbinspect, TheStreamedUpdateDataReportIsTheJsonTheLibraryWouldPrint) {
+    write_file(dir / "empty.xml", "");
+    write_file(dir / "odd.xml", R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)"
+                                "\n<mac>0a0</mac>\n<image>\xff\"x\n");
+    for (const char* file : {"update-data.xml", "empty.xml", "odd.xml"}) {
+        const RunResult r = inspect({"--update-data", file, "--json"});
+        const json report = json::parse(r.out);
+        EXPECT_EQ(report.dump(2, ' ', false, json::error_handler_t::replace) + "\n", r.out) << file;
+        EXPECT_EQ(report["ok"], r.status == 0) << file;
+    }
+}
