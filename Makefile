@@ -57,8 +57,10 @@ coverage: deps
 fuzz: deps
 	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
+# Both benches run; either failing its bars fails the target.
 bench: deps build
-	scripts/bench.sh $(BUILD_DIR)
+	status=0; scripts/bench.sh $(BUILD_DIR) || status=1; \
+		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; exit $$status
 
 demo: deps build
 	scripts/demo.sh $(BUILD_DIR)
