@@ -156,8 +156,23 @@ class LineBuffer {
     }
     std::string_view text() const { return {chars_.data(), size_}; }
 
+    // A text of any length: in place when it fits beside the bounded fields,
+    // else after what is gathered, straight into the output.
+    void put_unbounded(std::string_view text, std::string& output) {
+        if (text.size() <= kUnboundedInPlace) {
+            put(text);
+            return;
+        }
+        output.append(this->text());
+        output.append(text);
+        size_ = 0;
+    }
+
   private:
-    std::array<char, 512> chars_; // more than the bounded fields of any line
+    static constexpr std::size_t kBounded = 512; // more than the bounded fields of any line
+    static constexpr std::size_t kUnboundedInPlace = 512;
+
+    std::array<char, kBounded + kUnboundedInPlace> chars_;
     std::size_t size_ = 0;
 };
 
@@ -198,9 +213,9 @@ void append_device_line(std::string& text, const ListedDevice& device, RenderedT
     line.put(", exprom ");
     line.put_number(device.exprom);
     line.put(", image ");
+    line.put_unbounded(names.of(device.imageName), text);
+    line.put("\n");
     text.append(line.text());
-    text.append(names.of(device.imageName));
-    text.push_back('\n');
 }
 
 // As nlohmann's dump with an indent of 2 writes it (keys in order), nested in
@@ -222,29 +237,27 @@ void put_json_hex16(LineBuffer& line, std::string_view key, std::uint16_t value)
 }
 
 void append_device_json(std::string& text, const ListedDevice& device, RenderedTexts& names) {
-    LineBuffer head;
-    head.put("    {\n      \"did\": \"");
-    head.put_hex16(device.id.did);
-    head.put("\",\n      \"exprom\": ");
-    head.put_number(device.exprom);
-    head.put(",\n      \"image\": ");
-    text.append(head.text());
-    text.append(names.of(device.imageName));
-    LineBuffer rest;
-    rest.put(",\n      \"imageLine\": ");
-    put_json_number(rest, device.imageLine != 0 ? std::optional<std::uint64_t>(device.imageLine)
-                                                : std::nullopt);
-    rest.put(",\n      \"keyLine\": ");
-    rest.put_number(device.keyLine);
-    rest.put(",\n      \"macBytes\": ");
-    put_json_number(rest, device.macBytes);
-    rest.put(",\n      \"phyBytes\": ");
-    put_json_number(rest, device.phyBytes);
-    put_json_hex16(rest, "ssid", device.id.ssid);
-    put_json_hex16(rest, "svid", device.id.svid);
-    put_json_hex16(rest, "vid", device.id.vid);
-    rest.put("\n    }");
-    text.append(rest.text());
+    LineBuffer record;
+    record.put("    {\n      \"did\": \"");
+    record.put_hex16(device.id.did);
+    record.put("\",\n      \"exprom\": ");
+    record.put_number(device.exprom);
+    record.put(",\n      \"image\": ");
+    record.put_unbounded(names.of(device.imageName), text);
+    record.put(",\n      \"imageLine\": ");
+    put_json_number(record, device.imageLine != 0 ? std::optional<std::uint64_t>(device.imageLine)
+                                                  : std::nullopt);
+    record.put(",\n      \"keyLine\": ");
+    record.put_number(device.keyLine);
+    record.put(",\n      \"macBytes\": ");
+    put_json_number(record, device.macBytes);
+    record.put(",\n      \"phyBytes\": ");
+    put_json_number(record, device.phyBytes);
+    put_json_hex16(record, "ssid", device.id.ssid);
+    put_json_hex16(record, "svid", device.id.svid);
+    put_json_hex16(record, "vid", device.id.vid);
+    record.put("\n    }");
+    text.append(record.text());
 }
 
 void append_finding_json(std::string& text, const Finding& finding, RenderedTexts& messages) {

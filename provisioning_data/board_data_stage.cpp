@@ -14,12 +14,12 @@ namespace {
 // which the compiler turns into whole-register steps, keeps them cheap.
 // 0-9, a-f and A-F, as hex_digit_value has them (a tested equivalence).
 bool all_hex_digits(std::string_view text) {
-    unsigned notHex = 0;
+    std::uint8_t notHex = 0;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         const bool digit = static_cast<unsigned char>(byte - '0') < 10;
         const bool letter = static_cast<unsigned char>((byte | 0x20) - 'a') < 6;
-        notHex |= (digit || letter) ? 0u : 1u;
+        notHex = static_cast<std::uint8_t>(notHex | ((digit || letter) ? 0 : 1));
     }
     return notHex == 0;
 }

@@ -308,12 +308,13 @@ class Scan {
         report(number, "line longer than " + std::to_string(kMaxLineLength >> 20) +
                            " MiB: fwbforge2 stops reading here, so no device whose entry is "
                            "open here or listed after it is found");
-        for (const Pending& pending : pending_) {
-            if (pending.closed) {
-                list(pending.device);
+        for (std::size_t i = listedUpTo_; i < pending_.size(); ++i) {
+            if (pending_[i].closed) {
+                list(pending_[i].device);
             }
         }
         pending_.clear();
+        listedUpTo_ = 0;
         cohorts_.close_all();
     }
 
@@ -473,10 +474,15 @@ class Scan {
 
     // Devices close in the order they were listed, all those on a line at once.
     void list_closed_devices() {
-        while (!pending_.empty() && pending_.front().closed) {
-            list(pending_.front().device);
-            pending_.pop_front();
-            ++firstPending_;
+        while (listedUpTo_ < pending_.size() && pending_[listedUpTo_].closed) {
+            list(pending_[listedUpTo_].device);
+            ++listedUpTo_;
+        }
+        // Mostly at once: few entries are open at a time.
+        if (listedUpTo_ == pending_.size()) {
+            firstPending_ += pending_.size();
+            pending_.clear();
+            listedUpTo_ = 0;
         }
     }
 
@@ -665,8 +671,9 @@ class Scan {
     DeviceListing& listing_;
     UpdateDataCheck& check_;
     FirstListings firstListing_;
-    std::deque<Pending> pending_;
+    std::vector<Pending> pending_; // from the first device not yet listed, or a few before
     std::size_t firstPending_ = 0; // the number of pending_'s first device
+    std::size_t listedUpTo_ = 0;   // pending_'s devices before this one are listed
     Cohorts cohorts_;
     std::map<std::string_view, bool> imageIsFile_; // by held name
     const std::pair<const std::string_view, bool>* lastChecked_ = nullptr;

@@ -285,6 +285,10 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
          key("0a01") + "\r<mac>0a0b</mac>\r<image>i.fwb</image>\r" + key("0a02") +
              "\r<mac>0d</mac>\r<image>i.fwb</image>\r",
          {listed(0x0a01, 2, 0, 1, 1), listed(0x0a02, 1, 0, 1, 1)}},
+        {"a key found in the line's lowercase copy",
+         R"(<pciid vid="FB2F" DID="0A01" Sdid="0001" svid="fB2f" />)"
+         "<mac>0a0b</mac><phy>0c</phy><image>i.fwb</image>\n",
+         {listed(0x0a01, 2, 1, 1, 1)}},
         {"the device on the next line reads it after its key, the open one whole",
          key("0a01") + "\n<mac>0a0b</mac><phy>0c</phy>" + key("0a02") +
              "<phy>0d0e0f</phy><image>i.fwb</image>\n",
