@@ -154,6 +154,8 @@ class LineBuffer {
         write_hex16(chars_, size_, value);
         size_ += 4;
     }
+    // Over four placeholder characters already put.
+    void put_hex16_at(std::size_t at, std::uint16_t value) { write_hex16(chars_, at, value); }
     std::string_view text() const { return {chars_.data(), size_}; }
 
     // A text of any length: in place when it fits beside the bounded fields,
@@ -228,19 +230,20 @@ void put_json_number(LineBuffer& line, std::optional<std::uint64_t> value) {
     }
 }
 
-void put_json_hex16(LineBuffer& line, std::string_view key, std::uint16_t value) {
-    line.put(",\n      \"");
-    line.put(key);
-    line.put("\": \"");
-    line.put_hex16(value);
-    line.put("\"");
-}
+// A device's JSON object begins and ends so; the digits are put in place.
+constexpr std::string_view kDeviceJsonStart = "    {\n      \"did\": \"hhhh\",\n      \"exprom\": ";
+constexpr std::size_t kDidInJsonStart = kDeviceJsonStart.find("hhhh");
+constexpr std::string_view kDeviceJsonEnd =
+    ",\n      \"ssid\": \"hhhh\",\n      \"svid\": \"hhhh\","
+    "\n      \"vid\": \"hhhh\"\n    }";
+constexpr std::size_t kSsidInJsonEnd = kDeviceJsonEnd.find("hhhh");
+constexpr std::size_t kSvidInJsonEnd = kDeviceJsonEnd.find("hhhh", kSsidInJsonEnd + 4);
+constexpr std::size_t kVidInJsonEnd = kDeviceJsonEnd.find("hhhh", kSvidInJsonEnd + 4);
 
 void append_device_json(std::string& text, const ListedDevice& device, RenderedTexts& names) {
     LineBuffer record;
-    record.put("    {\n      \"did\": \"");
-    record.put_hex16(device.id.did);
-    record.put("\",\n      \"exprom\": ");
+    record.put(kDeviceJsonStart);
+    record.put_hex16_at(kDidInJsonStart, device.id.did);
     record.put_number(device.exprom);
     record.put(",\n      \"image\": ");
     record.put_unbounded(names.of(device.imageName), text);
@@ -253,10 +256,11 @@ void append_device_json(std::string& text, const ListedDevice& device, RenderedT
     put_json_number(record, device.macBytes);
     record.put(",\n      \"phyBytes\": ");
     put_json_number(record, device.phyBytes);
-    put_json_hex16(record, "ssid", device.id.ssid);
-    put_json_hex16(record, "svid", device.id.svid);
-    put_json_hex16(record, "vid", device.id.vid);
-    record.put("\n    }");
+    const std::size_t endAt = record.text().size();
+    record.put(kDeviceJsonEnd);
+    record.put_hex16_at(endAt + kSsidInJsonEnd, device.id.ssid);
+    record.put_hex16_at(endAt + kSvidInJsonEnd, device.id.svid);
+    record.put_hex16_at(endAt + kVidInJsonEnd, device.id.vid);
     text.append(record.text());
 }
 

@@ -1,3 +1,4 @@
+#include "common/hex.h"
 #include "provisioning_data/board_data_stage.h"
 #include "tests/support/test_support.h"
 
@@ -82,5 +83,13 @@ TEST(ReadBdp, ReportsTheEntryThenTheFirstBadBlobWithItsStatus) {
         EXPECT_EQ(imageName, "base.fwb");
         EXPECT_EQ(board.macBdpLen, c.macBdpLen);
         EXPECT_EQ(board.exprom, c.status == PROVKIT_OK ? 1u : 0u) << "set only on success";
+    }
+}
+
+TEST(CheckHexText, TakesAsDigitsExactlyTheCharactersHexDigitValueReads) {
+    for (int byte = 0; byte < 256; ++byte) {
+        const char c = static_cast<char>(byte);
+        const std::string text = {'0', c, c, 'f'};
+        EXPECT_EQ(check_hex_text(text, 2) == PROVKIT_OK, hex_digit_value(c).has_value()) << byte;
     }
 }
