@@ -68,8 +68,7 @@ bool read_identifiers(const std::array<std::string, 4>& given, DeviceId& id) {
 }
 
 std::optional<std::uint16_t> decoded_length(std::string_view text) {
-    std::array<std::uint8_t, kBlobCapacity> scratch{};
-    if (string_to_databuff(text, scratch) != PROVKIT_OK) {
+    if (check_hex_text(text, kBlobCapacity) != PROVKIT_OK) {
         return std::nullopt;
     }
     return static_cast<std::uint16_t>(text.size() / 2);
