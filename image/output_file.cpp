@@ -24,8 +24,8 @@ OutputFile::~OutputFile() {
     }
     file_.close();
     if (!temporary_.empty()) {
-        platform::forget_removal_on_termination_signal();
         (void)platform::remove_file(temporary_);
+        forget_temporary();
     }
     if (!placeholder_.empty()) {
         (void)platform::remove_file(placeholder_);
@@ -108,9 +108,19 @@ bool OutputFile::create_temporary(std::string_view directory) {
         return fail("cannot create a temporary file in", directory, error);
     }
     file_ = std::move(named);
-    temporary_ = name;
-    platform::remove_on_termination_signal(temporary_);
+    name_temporary(name);
     return true;
+}
+
+void OutputFile::name_temporary(std::string name) {
+    temporary_ = std::move(name);
+    removal_ = platform::remove_on_termination_signal(temporary_);
+}
+
+void OutputFile::forget_temporary() {
+    platform::forget_removal_on_termination_signal(removal_);
+    removal_ = platform::kNoRemoval;
+    temporary_.clear();
 }
 
 // The new file takes the old one's place, so it keeps its owner where the
@@ -125,41 +135,66 @@ platform::Error OutputFile::keep_attributes(const platform::FileInfo* replaced) 
 }
 
 bool OutputFile::put_in_place() {
+    if (!replacing_) {
+        const platform::Error closed = file_.close();
+        return !closed.failed() || fail("cannot close", path_, closed);
+    }
     if (temporary_.empty()) {
         std::string prefix = directory_;
         prefix.append(kTemporaryPrefix);
-        if (const platform::Error error = platform::give_unique_name(file_, prefix, temporary_);
+        std::string name;
+        if (const platform::Error error = platform::give_unique_name(file_, prefix, name);
             error.failed()) {
             return fail("cannot name a temporary file in", directory_, error);
         }
-        platform::remove_on_termination_signal(temporary_);
+        name_temporary(name);
     }
     if (const platform::Error error = platform::rename_replacing(temporary_, target_);
         error.failed()) {
         return fail("cannot rename a temporary file onto", target_, error);
     }
-    platform::forget_removal_on_termination_signal();
-    temporary_.clear();
+    forget_temporary();
     placeholder_.clear();
-    if (const platform::Error error = platform::sync_directory(directory_); error.failed()) {
-        return fail("cannot flush the directory", directory_, error);
+    const platform::Error closed = file_.close();
+    return !closed.failed() || fail("cannot close", target_, closed);
+}
+
+bool OutputFile::sync_directory() {
+    if (!replacing_) {
+        return true;
     }
-    return true;
+    const platform::Error error = platform::sync_directory(directory_);
+    return !error.failed() || fail("cannot flush the directory", directory_, error);
+}
+
+bool OutputFile::flush() {
+    // A pipe or a terminal holds nothing to flush; a device or a file does.
+    const platform::Error error = platform::sync(file_);
+    return !error.failed() || (streams() && error.unsupported()) ||
+           fail("cannot flush", path_, error);
 }
 
 bool OutputFile::commit() {
-    // A pipe or a terminal holds nothing to flush; a device or a file does.
-    if (const platform::Error error = platform::sync(file_);
-        error.failed() && !(streams() && error.unsupported())) {
-        return fail("cannot flush", path_, error);
+    return flush() && put_in_place() && sync_directory();
+}
+
+// Mirrors open(): the same refusals with the same reasons, from the system's
+// own access rules rather than an open, so that nothing is created or truncated.
+bool OutputFile::check(std::string_view path) {
+    platform::FileInfo info;
+    const platform::Error found = platform::info_of_path(path, info);
+    if (found.failed() && !found.missing()) {
+        return fail("cannot write to", path, found);
     }
-    if (!replacing_) {
-        const platform::Error closed = file_.close();
-        return !closed.failed() || fail("cannot close", path_, closed);
+    if (found.failed()) {
+        const std::string directory = directory_of(path);
+        const platform::Error error = platform::may_write(directory);
+        return !error.failed() || fail("cannot create a temporary file in", directory, error);
     }
-    if (!put_in_place()) {
-        return false;
+    // Opening a directory for writing is refused before anything happens to it.
+    if (platform::File directory; info.kind == platform::FileKind::directory) {
+        return fail("cannot write to", path, platform::open_existing_for_writing(path, directory));
     }
-    const platform::Error closed = file_.close();
-    return !closed.failed() || fail("cannot close", target_, closed);
+    const platform::Error error = platform::may_write(path);
+    return !error.failed() || fail("cannot write to", path, error);
 }

@@ -76,8 +76,13 @@ Error open_existing_for_writing(std::string_view path, File& file);
 // Creates path for writing, following a dangling link the way the system does
 // and under its protections.
 Error open_creating(std::string_view path, File& file);
+// Opens path for appending, creating it with 0666 less the creation mask.
+Error open_appending(std::string_view path, File& file);
 // True when path itself is a symbolic link, whether or not it leads anywhere.
 bool is_link(std::string_view path);
+// Whether this process may write path (a directory: create files in it), as the
+// system would decide for an open; nothing is opened.
+Error may_write(std::string_view path);
 
 Error info_of(const File& file, FileInfo& info);
 Error info_of_path(std::string_view path, FileInfo& info);
@@ -96,6 +101,11 @@ Error read_some(const File& file, std::span<char> buffer, std::size_t& got);
 Error write_all(const File& file, std::span<const std::uint8_t> bytes);
 Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 Error seek_to(const File& file, std::uint64_t offset);
+Error truncate(const File& file, std::uint64_t length);
+// Waits for the only lock on the whole file that other processes honour;
+// unlock, or closing the file, releases it.
+Error lock_exclusive(const File& file);
+Error unlock(const File& file);
 // Copies count bytes from in's offset to out's offset inside the kernel, sharing
 // extents where the filesystem can; `copied` falls short only at in's end.
 // Fails as unsupported where the pair of files allows no such copy.
@@ -105,6 +115,12 @@ Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::
 // that hold nothing to flush (a pipe, a character device).
 Error sync(const File& file);
 Error sync_directory(std::string_view directory);
+// Flushes every file of the filesystem that holds file, in one go; unsupported
+// where the system has no such call.
+Error sync_filesystem(const File& file);
+// Starts writing the file's data to storage without waiting for it, so a later
+// flush has less to wait for; unsupported where the system cannot.
+Error start_writeback(const File& file);
 
 Error set_permissions(const File& file, std::uint32_t permissions);
 Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group);
@@ -128,9 +144,12 @@ Error make_unique_directory(std::string_view prefix, std::string& path);
 // Lets a failed write to a closed pipe or past the file-size limit be an error
 // the writer reports, rather than a signal that ends the process.
 void keep_running_on_broken_pipes_and_size_limits();
-// On an interrupt, termination or hang-up signal, removes the file last named
-// here (if any), then ends the process by that signal. One name at a time.
-void remove_on_termination_signal(std::string_view path);
-void forget_removal_on_termination_signal();
+// On an interrupt, termination or hang-up signal, removes every file named here
+// and not forgotten since, then ends the process by that signal. At most
+// kRemovalSlots names at a time; past that a name gets kNoRemoval and stays.
+inline constexpr std::size_t kRemovalSlots = 128;
+inline constexpr std::size_t kNoRemoval = kRemovalSlots;
+std::size_t remove_on_termination_signal(std::string_view path);
+void forget_removal_on_termination_signal(std::size_t slot);
 
 } // namespace platform

@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,14 +145,16 @@ FileInfo info_from(const struct stat& status) {
     return info;
 }
 
-// The name a signal handler removes: fixed storage, since it may not allocate.
-char pending_removal[PATH_MAX + 1];
-volatile std::sig_atomic_t pending_removal_set = 0;
+// The names a signal handler removes, each set and cleared with the signals
+// blocked, so the handler, which may not allocate, only reads them.
+char* pending_removals[kRemovalSlots] = {};
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_pending_and_die(int signal) {
-    if (pending_removal_set != 0) {
-        ::unlink(pending_removal);
+    for (const char* path : pending_removals) {
+        if (path != nullptr) {
+            ::unlink(path);
+        }
     }
     ::signal(signal, SIG_DFL);
     ::raise(signal);
@@ -182,6 +185,21 @@ sigset_t termination_signals() {
     }
     return set;
 }
+
+// While it lives the termination signals wait, so the handler sees a name whole or not at all.
+class TerminationSignalsHeld {
+  public:
+    TerminationSignalsHeld() {
+        const sigset_t blocked = termination_signals();
+        ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
+    }
+    ~TerminationSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 } // namespace
 
@@ -239,10 +257,27 @@ Error open_creating(std::string_view path, File& file) {
     return open_with(path, O_WRONLY | O_CREAT, file, kNewFileMode);
 }
 
+Error open_appending(std::string_view path, File& file) {
+    return open_with(path, O_WRONLY | O_APPEND | O_CREAT, file, kNewFileMode);
+}
+
 bool is_link(std::string_view path) {
     const std::string name = terminated(path);
     struct stat status {};
     return !name.empty() && ::lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+Error may_write(std::string_view path) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    struct stat status {};
+    if (::stat(name.c_str(), &status) != 0) {
+        return last_error();
+    }
+    const int wanted = S_ISDIR(status.st_mode) ? W_OK | X_OK : W_OK;
+    return ::faccessat(AT_FDCWD, name.c_str(), wanted, AT_EACCESS) == 0 ? success() : last_error();
 }
 
 Error info_of(const File& file, FileInfo& info) {
@@ -321,6 +356,22 @@ Error seek_to(const File& file, std::uint64_t offset) {
     return ::lseek(fd_of(file), target, SEEK_SET) == target ? success() : last_error();
 }
 
+Error truncate(const File& file, std::uint64_t length) {
+    return ::ftruncate(fd_of(file), static_cast<off_t>(length)) == 0 ? success() : last_error();
+}
+
+Error lock_exclusive(const File& file) {
+    int result = 0;
+    do {
+        result = ::flock(fd_of(file), LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? success() : last_error();
+}
+
+Error unlock(const File& file) {
+    return ::flock(fd_of(file), LOCK_UN) == 0 ? success() : last_error();
+}
+
 Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::uint64_t outOffset,
                   std::uint64_t count, std::uint64_t& copied) {
     copied = 0;
@@ -387,6 +438,25 @@ Error sync_directory(std::string_view directory) {
     const Error synced = sync(handle);
     // Some filesystems cannot flush a directory; its entry is then as safe as they make it.
     return synced.unsupported() ? success() : synced;
+}
+
+Error sync_filesystem(const File& file) {
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    return ::syncfs(fd_of(file)) == 0 ? success() : last_error();
+#else
+    (void)file;
+    return Error{kUnsupported};
+#endif
+}
+
+Error start_writeback(const File& file) {
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    return ::sync_file_range(fd_of(file), 0, 0, SYNC_FILE_RANGE_WRITE) == 0 ? success()
+                                                                            : last_error();
+#else
+    (void)file;
+    return Error{kUnsupported};
+#endif
 }
 
 Error set_permissions(const File& file, std::uint32_t permissions) {
@@ -498,21 +568,31 @@ void keep_running_on_broken_pipes_and_size_limits() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
-void remove_on_termination_signal(std::string_view path) {
+std::size_t remove_on_termination_signal(std::string_view path) {
     static const bool installed = (install_termination_handlers(), true);
     (void)installed;
-    const sigset_t blocked = termination_signals();
-    sigset_t previous;
-    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
-    const std::size_t length = std::min(path.size(), sizeof pending_removal - 1);
-    std::memcpy(pending_removal, path.data(), length);
-    pending_removal[length] = '\0';
-    pending_removal_set = length == path.size() ? 1 : 0;
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    const std::string name = terminated(path);
+    std::size_t slot = kNoRemoval;
+    if (name.empty()) {
+        return slot;
+    }
+    const TerminationSignalsHeld held;
+    for (std::size_t i = 0; i < kRemovalSlots && slot == kNoRemoval; ++i) {
+        if (pending_removals[i] == nullptr) {
+            pending_removals[i] = ::strdup(name.c_str());
+            slot = pending_removals[i] != nullptr ? i : kNoRemoval;
+        }
+    }
+    return slot;
 }
 
-void forget_removal_on_termination_signal() {
-    pending_removal_set = 0;
+void forget_removal_on_termination_signal(std::size_t slot) {
+    if (slot >= kRemovalSlots) {
+        return;
+    }
+    const TerminationSignalsHeld held;
+    std::free(pending_removals[slot]);
+    pending_removals[slot] = nullptr;
 }
 
 } // namespace platform

@@ -60,32 +60,37 @@ Status string_to_databuff(std::string_view text, std::span<std::uint8_t> destina
     return PROVKIT_OK;
 }
 
-Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName) {
-    const std::string key = format_device_key(id);
-    std::string macText;
-    std::string phyText;
-    std::string entryImageName;
-    std::uint32_t exprom = 1;
-    const Status found = get_xml_data(key, path, macText, phyText, entryImageName, exprom);
-    if (found != PROVKIT_OK) {
-        print_number_line("fwbforge2: get_xml_data() returns ", found);
-        return found;
-    }
-    print_number_line("exprom        :", exprom);
-    print_line("Image Name    :", entryImageName);
-    imageName = entryImageName;
+Status take_board_data(const EntryValues& values, BoardData& boardData, std::string& imageName) {
+    print_number_line("exprom        :", values.exprom);
+    print_line("Image Name    :", values.imageName);
+    imageName = values.imageName;
 
     // The MAC blob is stored before the PHY text is looked at.
     if (const Status mac =
-            decode_blob(macText, "mac_string", boardData.macBdp, boardData.macBdpLen);
+            decode_blob(values.macText, "mac_string", boardData.macBdp, boardData.macBdpLen);
         mac != PROVKIT_OK) {
         return mac;
     }
     if (const Status phy =
-            decode_blob(phyText, "phy_string", boardData.phyBdp, boardData.phyBdpLen);
+            decode_blob(values.phyText, "phy_string", boardData.phyBdp, boardData.phyBdpLen);
         phy != PROVKIT_OK) {
         return phy;
     }
-    boardData.exprom = exprom;
+    boardData.exprom = values.exprom;
     return PROVKIT_OK;
+}
+
+Status find_board_entry(std::string_view path, DeviceId id, EntryValues& values) {
+    const Status found = get_xml_data(format_device_key(id), path, values.macText, values.phyText,
+                                      values.imageName, values.exprom);
+    if (found != PROVKIT_OK) {
+        print_number_line("fwbforge2: get_xml_data() returns ", found);
+    }
+    return found;
+}
+
+Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName) {
+    EntryValues values;
+    const Status found = find_board_entry(path, id, values);
+    return found != PROVKIT_OK ? found : take_board_data(values, boardData, imageName);
 }

@@ -351,6 +351,7 @@ Status check_update_data(std::string_view path, UpdateDataCheck& check) {
         return PROVKIT_ERR_FILE;
     }
     if (reader.line_too_long()) {
+        check.lineTooLong = true;
         scan.stop_at_long_line(number + 1);
     }
     scan.finish();

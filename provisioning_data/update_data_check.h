@@ -30,6 +30,7 @@ struct Finding {
 struct UpdateDataCheck {
     std::vector<ListedDevice> devices; // in file order; a device listed again is not repeated
     std::vector<Finding> findings;     // by line
+    bool lineTooLong = false;          // the reading ended at a line past the cap
 };
 
 // Reads the update-data file as fwbforge2's scanner does, for every device at
