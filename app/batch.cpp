@@ -153,13 +153,15 @@ class Batch {
 
     // A device's lines reach standard output only once its image is in place.
     void place_images(std::vector<DeviceSlot>& slots) {
-        const std::vector<bool> placed = images_.commit();
+        const std::vector<PlacedImage> placed = images_.commit();
         for (DeviceSlot& slot : slots) {
             if (!slot.outcome.batchSlot) {
                 continue;
             }
             const CapturedOutput captured;
-            if (placed[*slot.outcome.batchSlot]) {
+            const PlacedImage& image = placed[*slot.outcome.batchSlot];
+            slot.facts.outputDigest = image.digest;
+            if (image.written) {
                 print_closing_lines(slot.facts, slot.outcome);
             } else {
                 fail_unplaced(slot.facts);

@@ -9,7 +9,6 @@
 namespace {
 
 constexpr std::size_t kHashBlockSize = 128 * 1024;
-constexpr std::string_view kLibraryFailure = "calcHash::PROVKIT_ERR_LIBTOM\n";
 
 } // namespace
 
@@ -21,7 +20,7 @@ Status calcHash(Digest destination, std::span<const std::uint8_t> source) {
     if (sha256_init(&state) != CRYPT_OK ||
         sha256_process(&state, bytes, source.size()) != CRYPT_OK ||
         sha256_done(&state, digest.data()) != CRYPT_OK) {
-        print_text(kLibraryFailure);
+        print_text("calcHash::PROVKIT_ERR_LIBTOM\n");
         return PROVKIT_ERR_LIBTOM;
     }
     std::copy(digest.begin(), digest.end(), destination.begin());
@@ -47,7 +46,6 @@ void HashStream::add(std::span<const std::uint8_t> bytes) {
 
 Status HashStream::finish(DigestValue& digest) {
     if (failed_ || sha256_done(&state_->state, digest.data()) != CRYPT_OK) {
-        print_text(kLibraryFailure);
         return PROVKIT_ERR_LIBTOM;
     }
     return PROVKIT_OK;

@@ -26,6 +26,7 @@ class HashStream {
 
     void add(std::span<const std::uint8_t> bytes);
     // The digest of everything added; 75 when the library failed on the way.
+    // Prints nothing, so that streams may run on several threads.
     Status finish(DigestValue& digest);
 
   private:

@@ -189,8 +189,8 @@ bool names_base(std::string_view outputPath, const BaseImage& base) {
 }
 
 // The output's bytes in file order, as write_in_order writes them, into hash.
-bool hash_output(const BaseImage& base, const ProvisionedParts& parts, HashStream& hash,
-                 platform::Error& error) {
+bool hash_output_bytes(const BaseImage& base, const ProvisionedParts& parts, HashStream& hash,
+                       platform::Error& error) {
     const std::uint64_t regionEnd =
         std::uint64_t{parts.placement.bdpOffset} + parts.placement.bdpSize;
     const RegionBytes region = region_bytes(parts.region, parts.placement.bdpSize);
@@ -225,23 +225,29 @@ bool hash_base(BaseImage& base, platform::Error& error) {
     return true;
 }
 
-// The base's digest and the output's, computed from the base's bytes with the
-// sealed parts in their place: what the writer writes, whether or not it does.
+// The base's digest, and the output's unless it is computed later with others.
 Status take_digests(BaseImage& base, const ProvisionedParts& parts, const RunPaths& paths,
-                    bool withBase, ProvisionOutcome& outcome) {
+                    bool withBase, bool withOutput, ProvisionOutcome& outcome) {
     platform::Error error;
-    HashStream hash;
     DigestValue digest{};
-    if ((withBase && !hash_base(base, error)) || !hash_output(base, parts, hash, error) ||
-        hash.finish(digest) != PROVKIT_OK) {
+    if ((withBase && !hash_base(base, error)) ||
+        (withOutput && !output_digest(base, parts, digest, error))) {
         report_write_failure(paths.output, "cannot read", paths.base, error);
         return PROVKIT_ERR_FILE;
     }
-    outcome.outputDigest = digest;
+    if (withOutput) {
+        outcome.outputDigest = digest;
+    }
     return PROVKIT_OK;
 }
 
 } // namespace
+
+bool output_digest(const BaseImage& base, const ProvisionedParts& parts, DigestValue& digest,
+                   platform::Error& error) {
+    HashStream hash;
+    return hash_output_bytes(base, parts, hash, error) && hash.finish(digest) == PROVKIT_OK;
+}
 
 int copy(const platform::File& in, std::uint64_t inOffset, const platform::File& out,
          std::optional<std::uint64_t> outOffset, std::uint64_t count, CopyFailure& failure) {
@@ -335,7 +341,7 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
         if (!options.newOutputDirectory && !OutputFile::check(outputPath)) {
             return PROVKIT_ERR_FILE;
         }
-        return take_digests(base, parts, paths, options.digests, outcome);
+        return take_digests(base, parts, paths, options.digests, true, outcome);
     }
     auto output = std::make_unique<OutputFile>();
     if (!output->open(outputPath)) {
@@ -350,15 +356,18 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
     if (!written) {
         return PROVKIT_ERR_FILE;
     }
+    const bool waits = options.batch != nullptr && !output->streams();
     if (options.digests) {
-        if (const Status digests = take_digests(base, parts, paths, true, outcome);
+        if (const Status digests = take_digests(base, parts, paths, true, !waits, outcome);
             digests != PROVKIT_OK) {
             return digests;
         }
     }
-    if (options.batch != nullptr && !output->streams()) {
+    if (waits) {
+        // The disk takes the image while the batch's digests are computed.
         (void)platform::start_writeback(output->file());
-        outcome.batchSlot = options.batch->add(std::move(output));
+        outcome.batchSlot = options.batch->add(
+            {std::move(output), outcome.base, parts, std::string(basePath), options.digests});
         return PROVKIT_OK;
     }
     if (!output->commit()) {

@@ -53,6 +53,13 @@ class BaseImages {
     std::map<std::string, std::shared_ptr<BaseImage>, std::less<>> opened_;
 };
 
+// The SHA-256 of the image provisioning writes for parts, from the base's bytes
+// with the sealed header and region in their place, whether or not it is
+// written. False when the base ends early (error clear) or cannot be read.
+// Prints nothing, so that several can run at once.
+bool output_digest(const BaseImage& base, const ProvisionedParts& parts, DigestValue& digest,
+                   platform::Error& error);
+
 struct ProvisionOptions {
     bool dryRun = false;  // every check, nothing written
     bool digests = false; // the base's and the output's SHA-256
@@ -65,8 +72,8 @@ struct ProvisionOptions {
 struct ProvisionOutcome {
     std::shared_ptr<BaseImage> base; // once opened
     std::uint64_t outputLength = 0;
-    std::optional<DigestValue> outputDigest;
-    std::optional<std::size_t> batchSlot; // where the image waits in the batch
+    std::optional<DigestValue> outputDigest; // for an image in a batch, from its commit
+    std::optional<std::size_t> batchSlot;    // where the image waits in the batch
 };
 
 // The provisioning stage with its options: prints the lengths, opens the base
