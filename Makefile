@@ -59,6 +59,7 @@ fuzz: deps
 
 bench: deps build
 	scripts/bench.sh $(BUILD_DIR)
+	scripts/bench-batch.sh $(BUILD_DIR)
 
 demo: deps build
 	scripts/demo.sh $(BUILD_DIR)
