@@ -50,8 +50,8 @@ struct DeviceSlot {
 class Batch {
   public:
     explicit Batch(const Options& options)
-        : options_(options), updateDataPath_(options.positional[0]),
-          outputDirectory_(options.positional[1]),
+        : options_(options), updateDataPath_(options.positional.front()),
+          outputDirectory_(options.positional.back()),
           echo_(options.json ? CapturedOutput::Echo::off : CapturedOutput::Echo::on) {}
 
     int run() {
@@ -112,19 +112,29 @@ class Batch {
             return info.kind == platform::FileKind::directory ||
                    refuse_output_directory(outputDirectory_ + " is not a directory");
         }
-        const std::string parent = parent_directory(outputDirectory_);
-        const platform::Error error = options_.dryRun ? platform::may_write(parent)
-                                                      : platform::make_directory(outputDirectory_);
-        if (error.failed()) {
+        return options_.dryRun ? could_make_output_directory() : make_output_directory();
+    }
+
+    bool could_make_output_directory() {
+        if (const platform::Error error = platform::may_write(parent_directory(outputDirectory_));
+            error.failed()) {
             return refuse_output_directory("cannot create the directory " + outputDirectory_ +
                                            ": " + error.reason());
         }
-        newOutputDirectory_ = options_.dryRun;
-        if (const platform::Error synced =
-                options_.dryRun ? platform::Error{} : platform::sync_directory(parent);
-            synced.failed()) {
+        newOutputDirectory_ = true;
+        return true;
+    }
+
+    bool make_output_directory() {
+        if (const platform::Error error = platform::make_directory(outputDirectory_);
+            error.failed()) {
+            return refuse_output_directory("cannot create the directory " + outputDirectory_ +
+                                           ": " + error.reason());
+        }
+        const std::string parent = parent_directory(outputDirectory_);
+        if (const platform::Error error = platform::sync_directory(parent); error.failed()) {
             return refuse_output_directory("cannot flush the directory " + parent + ": " +
-                                           synced.reason());
+                                           error.reason());
         }
         return true;
     }

@@ -11,6 +11,9 @@
 
 namespace {
 
+constexpr std::size_t kUpdateDataArgument = 4;
+constexpr std::size_t kOutputArgument = 5;
+
 // False, with the refusal printed, when the identifier does not fit 16 bits.
 bool read_identifier(std::string_view name, std::string_view argument, std::uint16_t& field) {
     const std::optional<std::uint16_t> value = parse_identifier(argument);
@@ -78,8 +81,8 @@ void append_record(RunRecord& record, RunFacts& facts, CapturedOutput::Echo echo
 int run_single(const Options& options) {
     RunFacts facts;
     facts.dryRun = options.dryRun;
-    facts.updateDataPath = options.positional[4];
-    facts.outputPath = options.positional[5];
+    facts.updateDataPath = options.positional[kUpdateDataArgument];
+    facts.outputPath = options.positional[kOutputArgument];
     const CapturedOutput::Echo echo =
         options.json ? CapturedOutput::Echo::off : CapturedOutput::Echo::on;
     RunRecord record;

@@ -318,7 +318,9 @@ TEST_F(Fwbforge2Modes, ADryRunChecksAsTheRunDoesAndChangesNothing) {
         {"the base as output", kExampleDevices[0].args("update-data.xml", "example-base.fwb")},
         {"a directory as output", kExampleDevices[0].args("update-data.xml", "folder.fwb")},
         {"a missing directory", kExampleDevices[0].args("update-data.xml", "no/dir/new.fwb")},
-        {"every device", {"--all", "update-data.xml", "new/dir"}},
+        {"every device", {"--all", "update-data.xml", "new"}},
+        {"every device, into a directory that cannot be made",
+         {"--all", "update-data.xml", "new/dir"}},
     };
     for (const DryRunCase& c : cases) {
         SCOPED_TRACE(c.name);
