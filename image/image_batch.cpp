@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -18,32 +20,67 @@ struct DigestResult {
     platform::Error error;
 };
 
-// Hashing is most of a batch's work, and each image's digest is its own.
-std::vector<DigestResult> digests_of(const std::vector<BatchImage>& images) {
-    std::vector<DigestResult> results(images.size());
-    std::atomic<std::size_t> next = 0;
-    const auto work = [&] {
-        for (std::size_t i = next++; i < images.size(); i = next++) {
-            const BatchImage& image = images[i];
-            results[i].ok = !image.digest || output_digest(*image.base, image.parts,
-                                                           results[i].digest, results[i].error);
-        }
-    };
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> helpers;
-    try {
-        while (helpers.size() + 1 < std::min(cores, kMostHashingThreads)) {
-            helpers.emplace_back(work);
-        }
-    } catch (const std::system_error&) {
-        // Fewer threads only make it slower.
-    }
-    work();
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
-    return results;
+DigestResult digest_of(const BatchImage& image) {
+    DigestResult result;
+    result.ok =
+        !image.digest || output_digest(*image.base, image.parts, result.digest, result.error);
+    return result;
 }
+
+// Hashing is most of a batch's work and each image's digest is its own, so
+// helper threads compute them in slot order while the images are put in place.
+class DigestWork {
+  public:
+    explicit DigestWork(const std::vector<BatchImage>& images)
+        : images_(images), results_(images.size()), finished_(images.size(), false) {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        try {
+            while (helpers_.size() < std::min(cores, kMostHashingThreads)) {
+                helpers_.emplace_back([this] { work(); });
+            }
+        } catch (const std::system_error&) {
+            // Fewer threads only make it slower; with none, result() hashes.
+        }
+    }
+
+    ~DigestWork() {
+        for (std::thread& helper : helpers_) {
+            helper.join();
+        }
+    }
+
+    DigestWork(const DigestWork&) = delete;
+    DigestWork& operator=(const DigestWork&) = delete;
+
+    const DigestResult& result(std::size_t slot) {
+        if (helpers_.empty()) {
+            results_[slot] = digest_of(images_[slot]);
+            return results_[slot];
+        }
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return finished_[slot]; });
+        return results_[slot];
+    }
+
+  private:
+    void work() {
+        for (std::size_t slot = next_++; slot < images_.size(); slot = next_++) {
+            DigestResult result = digest_of(images_[slot]);
+            const std::lock_guard lock(mutex_);
+            results_[slot] = result;
+            finished_[slot] = true;
+            done_.notify_all();
+        }
+    }
+
+    const std::vector<BatchImage>& images_;
+    std::vector<DigestResult> results_;
+    std::vector<bool> finished_;
+    std::atomic<std::size_t> next_ = 0;
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::vector<std::thread> helpers_;
+};
 
 void report_unread_base(const BatchImage& image, const platform::Error& error) {
     print_diagnostic(
@@ -59,23 +96,7 @@ std::size_t ImageBatch::add(BatchImage image) {
 }
 
 std::vector<PlacedImage> ImageBatch::commit() {
-    std::vector<PlacedImage> placed(images_.size());
-    const std::vector<DigestResult> digests = digests_of(images_);
-    if (!images_.empty()) {
-        // Only to make the flushes below cheap: their results are what count.
-        (void)platform::sync_filesystem(images_.front().output->file());
-    }
-    for (std::size_t slot = 0; slot < images_.size(); ++slot) {
-        OutputFile& output = *images_[slot].output;
-        if (!digests[slot].ok) {
-            report_unread_base(images_[slot], digests[slot].error);
-            continue;
-        }
-        if (images_[slot].digest) {
-            placed[slot].digest = digests[slot].digest;
-        }
-        placed[slot].written = output.flush() && output.put_in_place();
-    }
+    std::vector<PlacedImage> placed = put_in_place();
     std::set<std::string> synced;
     std::set<std::string> failed;
     for (std::size_t slot = 0; slot < images_.size(); ++slot) {
@@ -87,5 +108,27 @@ std::vector<PlacedImage> ImageBatch::commit() {
         placed[slot].written = placed[slot].written && failed.count(directory) == 0;
     }
     images_.clear();
+    return placed;
+}
+
+std::vector<PlacedImage> ImageBatch::put_in_place() {
+    std::vector<PlacedImage> placed(images_.size());
+    DigestWork digests(images_);
+    // One flush of the filesystem holds for every image in it; where there is
+    // none, or it fails, each image's own flush says which are on storage.
+    const bool flushedTogether =
+        !images_.empty() && !platform::sync_filesystem(images_.front().output->file()).failed();
+    for (std::size_t slot = 0; slot < images_.size(); ++slot) {
+        OutputFile& output = *images_[slot].output;
+        const DigestResult& digest = digests.result(slot);
+        if (!digest.ok) {
+            report_unread_base(images_[slot], digest.error);
+            continue;
+        }
+        if (images_[slot].digest) {
+            placed[slot].digest = digest.digest;
+        }
+        placed[slot].written = (flushedTogether || output.flush()) && output.put_in_place();
+    }
     return placed;
 }

@@ -26,11 +26,11 @@ struct PlacedImage {
     std::optional<DigestValue> digest;
 };
 
-// Images put in place together: their digests computed on every core, one
-// flush of their filesystem, then each image's own flush (which finds little
-// left to do, and reports its file's errors), each renamed onto its output,
-// then each directory flushed once. An image counts as written only when all
-// of that has held for it, as for one run.
+// Images put in place together: one flush of their filesystem (or, where that
+// cannot be, each image's own), then each renamed onto its output once its
+// digest, computed on the other cores meanwhile, is known, then each directory
+// flushed once. An image counts as written only when all of that has held for
+// it, as for one run.
 class ImageBatch {
   public:
     // Bounds the temporary files open at once; each may hold a name to remove on a signal.
@@ -44,5 +44,8 @@ class ImageBatch {
     std::vector<PlacedImage> commit();
 
   private:
+    // Flushed and renamed, each once its digest is known; the helpers are done on return.
+    std::vector<PlacedImage> put_in_place();
+
     std::vector<BatchImage> images_;
 };
