@@ -11,11 +11,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 constexpr int kCommandLineStatus = 1;
-constexpr int kArgumentCount = 7; // the program name and its six arguments
+constexpr std::size_t kArgumentCount = 7; // the program name and its six arguments
 
 // False, with the refusal printed, when the identifier does not fit 16 bits.
 bool read_identifier(std::string_view name, std::string_view argument, std::uint16_t& field) {
@@ -31,19 +32,21 @@ bool read_identifier(std::string_view name, std::string_view argument, std::uint
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::use_binary_standard_streams();
     platform::keep_running_on_broken_pipes_and_size_limits();
-    if (argc < kArgumentCount) {
+    const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
+    if (args.size() < kArgumentCount) {
         print_text("Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n");
         return kCommandLineStatus;
     }
     DeviceId id;
     // In argument order, so a refusal names the first bad one; before any file is opened.
-    if (!read_identifier("VID", argv[1], id.vid) || !read_identifier("DID", argv[2], id.did) ||
-        !read_identifier("SVID", argv[3], id.svid) || !read_identifier("SSID", argv[4], id.ssid)) {
+    if (!read_identifier("VID", args[1], id.vid) || !read_identifier("DID", args[2], id.did) ||
+        !read_identifier("SVID", args[3], id.svid) || !read_identifier("SSID", args[4], id.ssid)) {
         return kCommandLineStatus;
     }
-    const std::string updateDataPath = argv[5];
-    const std::string outputPath = argv[6];
+    const std::string updateDataPath = args[5];
+    const std::string outputPath = args[6];
 
     BoardData boardData;
     std::string imageName;

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path outPath = fuzz::scratch() / "out.fwb";
     std::filesystem::remove(outPath);
 
-    const Status status = provisionFile(board, basePath, outPath.string());
+    const Status status = provisionFile(board, basePath, fuzz::utf8_of(outPath));
     FUZZ_CHECK(status == PROVKIT_OK || status == PROVKIT_ERR_DATA);
     FUZZ_CHECK(fuzz::read_file(basePath) == base);
     FUZZ_CHECK(std::filesystem::exists(outPath) == (status == PROVKIT_OK));

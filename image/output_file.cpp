@@ -4,16 +4,28 @@
 
 namespace {
 
-constexpr std::string_view kTemporaryPrefix = "/.fwbforge2-";
+constexpr std::string_view kTemporaryName = ".fwbforge2-";
 constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kStickyBit = 01000;
 
 std::string directory_of(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
     if (slash == std::string_view::npos) {
         return ".";
     }
-    return slash == 0 ? "/" : std::string(path.substr(0, slash));
+    // A root ("/", "C:\\") keeps its separator.
+    const bool root = slash == 0 || path[slash - 1] == ':';
+    return std::string(path.substr(0, root ? slash + 1 : slash));
+}
+
+// A root directory ends in its separator already.
+std::string temporary_prefix(std::string_view directory) {
+    std::string prefix(directory);
+    if (platform::kPathSeparators.find(prefix.back()) == std::string_view::npos) {
+        prefix.push_back('/');
+    }
+    prefix.append(kTemporaryName);
+    return prefix;
 }
 
 } // namespace
@@ -99,8 +111,7 @@ bool OutputFile::create_temporary(std::string_view directory) {
     if (!unnamed.unsupported()) {
         return fail("cannot create a temporary file in", directory, unnamed);
     }
-    std::string prefix(directory);
-    prefix.append(kTemporaryPrefix);
+    const std::string prefix = temporary_prefix(directory);
     platform::File named;
     std::string name;
     if (const platform::Error error = platform::create_uniquely_named(prefix, named, name);
@@ -126,9 +137,8 @@ platform::Error OutputFile::keep_attributes(const platform::FileInfo* replaced) 
 
 bool OutputFile::put_in_place() {
     if (temporary_.empty()) {
-        std::string prefix = directory_;
-        prefix.append(kTemporaryPrefix);
-        if (const platform::Error error = platform::give_unique_name(file_, prefix, temporary_);
+        if (const platform::Error error =
+                platform::give_unique_name(file_, temporary_prefix(directory_), temporary_);
             error.failed()) {
             return fail("cannot name a temporary file in", directory_, error);
         }

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -65,6 +66,21 @@ struct FileInfo {
     std::uint32_t owner = 0;
     std::uint32_t group = 0;
 };
+
+// The characters that end a directory's name in a path.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "/\\";
+inline constexpr std::string_view kNullDevice = "NUL";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+inline constexpr std::string_view kNullDevice = "/dev/null";
+#endif
+
+// The program's arguments in UTF-8, its name first, whatever form the system
+// handed them in.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+// Standard output and error pass bytes through untranslated (no CR added before LF).
+void use_binary_standard_streams();
 
 // A path holding a NUL byte names no file, so it is refused rather than cut short.
 bool names_a_file(std::string_view path);

@@ -500,6 +500,12 @@ Error make_unique_directory(std::string_view prefix, std::string& path) {
     return success();
 }
 
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+void use_binary_standard_streams() {}
+
 void keep_running_on_broken_pipes_and_size_limits() {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);

@@ -510,7 +510,7 @@ TEST_F(Fwbforge2, WritesPipesAndDevicesDirectlyAndChecksEveryWrite) {
     EXPECT_EQ(toPipe.err, "");
 
     ASSERT_EQ(run_program(dir.path(), "/usr/bin/mkfifo", {"fifo"}).status, 0);
-    platform::Process reader({"/usr/bin/head", {"-c", "100", "fifo"}, dir.path().string()});
+    platform::Process reader({"/usr/bin/head", {"-c", "100", "fifo"}, utf8_of(dir.path())});
     const RunResult leftEarly = run_device("fifo");
     EXPECT_EQ(reader.wait().out, image.substr(0, 100));
     EXPECT_EQ(leftEarly.out, start + "Unable to write output fwb fifo\n" +
@@ -531,7 +531,7 @@ TEST_F(Fwbforge2, ATerminatingSignalLeavesTheOldOutputAndNoTemporaryFile) {
     for (std::size_t i = 0; i < signals.size(); ++i) {
         std::vector<std::string> args = kDevice;
         args.insert(args.end(), {"update.xml", "out.fwb"});
-        platform::Process run({FWBFORGE2_PATH, args, dir.path().string()});
+        platform::Process run({FWBFORGE2_PATH, args, utf8_of(dir.path())});
         ASSERT_TRUE(run.read_until("phyBdpLen     :2\n"));
         run.send(signals[i]);
         const RunResult r = run.wait();

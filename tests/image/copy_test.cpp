@@ -21,8 +21,8 @@ std::pair<int, CopyFailure> copy_through(const std::string& input, const CopyCas
     write_file(dir / "in", input);
     platform::File in;
     platform::File out;
-    EXPECT_FALSE(platform::open_for_reading((dir / "in").string(), in).failed());
-    const std::string target = outputPath.empty() ? (dir / "out").string() : outputPath;
+    EXPECT_FALSE(platform::open_for_reading(utf8_of(dir / "in"), in).failed());
+    const std::string target = outputPath.empty() ? utf8_of(dir / "out") : outputPath;
     if (outputPath.empty()) {
         write_file(target, "abc");
     }

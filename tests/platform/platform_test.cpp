@@ -6,10 +6,10 @@
 TEST(OpenForReading, RefusesAPathHoldingNulInsteadOfOpeningItsPrefix) {
     TempDir dir;
     write_file(dir / "base", "x");
-    const std::string withNul = (dir / "base").string() + std::string("\0.txt", 5);
+    const std::string withNul = utf8_of(dir / "base") + std::string("\0.txt", 5);
     platform::File file;
     EXPECT_TRUE(platform::open_for_reading(withNul, file).failed());
     EXPECT_FALSE(file.valid());
-    EXPECT_FALSE(platform::open_for_reading((dir / "base").string(), file).failed());
+    EXPECT_FALSE(platform::open_for_reading(utf8_of(dir / "base"), file).failed());
     EXPECT_TRUE(file.valid());
 }

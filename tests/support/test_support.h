@@ -10,6 +10,11 @@
 #include <string_view>
 #include <vector>
 
+// Paths as the tools take them, in UTF-8 on every system (a plain std::string
+// means the ANSI code page to std::filesystem on Windows).
+std::filesystem::path path_of(std::string_view utf8);
+std::string utf8_of(const std::filesystem::path& path);
+
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
   public:
@@ -18,7 +23,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / path_of(name); }
     std::vector<std::string> entries() const;
 
   private:
