@@ -22,7 +22,7 @@ std::string directory_of(std::string_view path) {
 std::string temporary_prefix(std::string_view directory) {
     std::string prefix(directory);
     if (platform::kPathSeparators.find(prefix.back()) == std::string_view::npos) {
-        prefix.push_back('/');
+        prefix.push_back(platform::kPathSeparators.front());
     }
     prefix.append(kTemporaryName);
     return prefix;

@@ -67,9 +67,9 @@ struct FileInfo {
     std::uint32_t group = 0;
 };
 
-// The characters that end a directory's name in a path.
+// The characters that end a directory's name in a path, the system's own first.
 #ifdef _WIN32
-inline constexpr std::string_view kPathSeparators = "/\\";
+inline constexpr std::string_view kPathSeparators = "\\/";
 inline constexpr std::string_view kNullDevice = "NUL";
 #else
 inline constexpr std::string_view kPathSeparators = "/";

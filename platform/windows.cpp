@@ -1,16 +1,20 @@
 #include "platform/platform.h"
 
-#include <algorithm>
-#include <cstdio>
+// The other system headers need windows.h before them.
+// clang-format off
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <random>
-#include <shellapi.h>
 #include <string>
 #include <vector>
-#include <windows.h>
 
 namespace platform {
 
@@ -23,8 +27,13 @@ constexpr std::uint32_t kReadOnlyPermissions = 0444;
 // One ReadFile or WriteFile moves at most a DWORD's worth; a round gigabyte keeps it simple.
 constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 constexpr int kNamingAttempts = 100;
+// Another process's handle on the target (a run checking it, a virus scanner) refuses
+// the replacement for a moment, where a POSIX rename would not wait.
+constexpr int kRenameAttempts = 300;
+constexpr DWORD kRenamePauseMs = 10;
 // Past this length a path takes the extended form (CreateDirectoryW's limit is the lowest).
 constexpr std::size_t kLongestPlainPath = MAX_PATH - 12;
+constexpr DWORD kLongestPath = 32768;
 constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
 constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
@@ -320,9 +329,20 @@ Error open_for_reading(std::string_view path, File& file) {
     return open_with(path, GENERIC_READ, OPEN_EXISTING, file);
 }
 
-// A read-only file or a directory is refused here with access denied.
+// A read-only file or a directory is refused with access denied. The read-only
+// attribute is checked here too, for systems that emulate it (wine run by root).
 Error open_existing_for_writing(std::string_view path, File& file) {
-    return open_with(path, GENERIC_WRITE, OPEN_EXISTING, file);
+    File opened;
+    if (const Error error = open_with(path, GENERIC_WRITE, OPEN_EXISTING, opened); error.failed()) {
+        return error;
+    }
+    BY_HANDLE_FILE_INFORMATION details{};
+    if (is_disk_file(opened) && ::GetFileInformationByHandle(handle_of(opened), &details) != 0 &&
+        (details.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return Error{ERROR_ACCESS_DENIED};
+    }
+    file = std::move(opened);
+    return success();
 }
 
 Error open_creating(std::string_view path, File& file) {
@@ -375,21 +395,36 @@ Error seekable_length(const File& file, std::uint64_t& length) {
     return success();
 }
 
+Error full_path(std::string_view path, std::string& resolved) {
+    const std::wstring name = native(path);
+    const DWORD needed = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return last_error();
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(name.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return last_error();
+    }
+    full.resize(length);
+    resolved = plain_form(full);
+    return success();
+}
+
 Error resolved_path(std::string_view path, std::string& resolved) {
     File file;
     if (const Error opened = open_with(path, 0, OPEN_EXISTING, file, FILE_FLAG_BACKUP_SEMANTICS);
         opened.failed()) {
         return opened;
     }
-    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    const DWORD needed = ::GetFinalPathNameByHandleW(handle_of(file), nullptr, 0, flags);
-    if (needed == 0) {
-        return last_error();
-    }
-    std::wstring name(needed, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(handle_of(file), name.data(), needed, flags);
-    if (length == 0 || length >= needed) {
-        return last_error();
+    // Room for the longest path there is, rather than asking for the size first.
+    std::wstring name(kLongestPath, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(handle_of(file), name.data(), kLongestPath,
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= kLongestPath) {
+        // Some systems (wine) name no long path by its handle: the absolute
+        // name, links unresolved, still reaches the same file.
+        return full_path(path, resolved);
     }
     name.resize(length);
     resolved = plain_form(name);
@@ -534,10 +569,19 @@ Error rename_replacing(std::string_view from, std::string_view to) {
     if (source.empty() || target.empty()) {
         return Error{ERROR_FILE_NOT_FOUND};
     }
-    return ::MoveFileExW(source.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
-               ? success()
-               : last_error();
+    Error moved;
+    for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
+        if (::MoveFileExW(source.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return success();
+        }
+        moved = last_error();
+        if (moved.code != ERROR_ACCESS_DENIED && moved.code != ERROR_SHARING_VIOLATION) {
+            break;
+        }
+        ::Sleep(kRenamePauseMs);
+    }
+    return moved;
 }
 
 Error remove_file(std::string_view path) {

@@ -1,8 +1,12 @@
 #include "platform/process.h"
 
-#include <mutex>
-#include <psapi.h>
+// The other system headers need windows.h before them.
+// clang-format off
 #include <windows.h>
+#include <psapi.h>
+// clang-format on
+
+#include <mutex>
 
 namespace platform {
 

@@ -10,6 +10,14 @@
 #include <string_view>
 #include <vector>
 
+// Cases that need what only POSIX systems have (FIFOs, rlimits, /dev files,
+// symbolic links, owners, signals) skip there.
+#ifdef _WIN32
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
 // Paths as the tools take them, in UTF-8 on every system (a plain std::string
 // means the ANSI code page to std::filesystem on Windows).
 std::filesystem::path path_of(std::string_view utf8);
