@@ -16,6 +16,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kPipeBuffer = 64 * 1024;
 constexpr long kBytesPerKiB = 1024;
 constexpr std::intptr_t kNone = -1;
+// How a program ends on Ctrl-C, and how a POSIX shell would report SIGINT.
+constexpr DWORD kControlCExit = 0xC000013A;
+constexpr int kInterruptedStatus = 128 + 2;
 
 // The exit codes a forced end leaves, as a POSIX shell reports a signal's.
 DWORD forced_exit_code(Signal signal) {
@@ -171,8 +174,9 @@ Process::~Process() {
     }
 }
 
-// A console's Ctrl-Break reaches the child's own process group where the two
-// share a console; where they do not, the child is ended outright.
+// Ctrl-Break reaches the child's own process group where the two share a
+// console. Windows has nothing like the other signals that a program could
+// catch, so those, and Ctrl-Break without a console, end the child outright.
 void Process::send(Signal signal) {
     if (id_ == kNone) {
         return;
@@ -205,7 +209,7 @@ ProcessResult Process::wait() {
     ::WaitForSingleObject(process, INFINITE);
     DWORD code = 0;
     ::GetExitCodeProcess(process, &code);
-    result.status = static_cast<int>(code);
+    result.status = code == kControlCExit ? kInterruptedStatus : static_cast<int>(code);
     PROCESS_MEMORY_COUNTERS memory{};
     if (::K32GetProcessMemoryInfo(process, &memory, sizeof memory) != 0) {
         result.maxRssKiB = static_cast<long>(memory.PeakWorkingSetSize) / kBytesPerKiB;

@@ -564,7 +564,7 @@ TEST_F(Fwbforge2, WritesPipesAndDevicesDirectlyAndChecksEveryWrite) {
 // old output and no temporary file, and ends by the signal.
 TEST_F(Fwbforge2, ATerminatingSignalLeavesTheOldOutputAndNoTemporaryFile) {
     if (kOnWindows) {
-        GTEST_SKIP() << "signals are POSIX's; a console's Ctrl-C needs a console the tests lack";
+        GTEST_SKIP() << "signals are POSIX's, and wine passes no console's Ctrl-Break to a child";
     }
     write_base({256 << 20, 0x2000, 0x400, 3});
     write_file(dir / "out.fwb", "previous image");
