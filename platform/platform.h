@@ -67,7 +67,8 @@ struct FileInfo {
     std::uint32_t group = 0;
 };
 
-// The characters that end a directory's name in a path, the system's own first.
+// The characters that end a directory's name in a path, the system's own first,
+// and the device that takes any write and keeps nothing.
 #ifdef _WIN32
 inline constexpr std::string_view kPathSeparators = "\\/";
 inline constexpr std::string_view kNullDevice = "NUL";

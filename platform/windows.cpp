@@ -31,6 +31,8 @@ constexpr int kNamingAttempts = 100;
 // the replacement for a moment, where a POSIX rename would not wait.
 constexpr int kRenameAttempts = 300;
 constexpr DWORD kRenamePauseMs = 10;
+// FileRenameInfoEx, which this toolchain declares only for a later system version.
+constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 // Past this length a path takes the extended form (CreateDirectoryW's limit is the lowest).
 constexpr std::size_t kLongestPlainPath = MAX_PATH - 12;
 constexpr DWORD kLongestPath = 32768;
@@ -266,6 +268,52 @@ BOOL WINAPI remove_pending_and_end(DWORD event) {
     }
     ::TerminateProcess(::GetCurrentProcess(), kInterruptedStatus);
     return TRUE;
+}
+
+// The name moves even while another process holds the old file open, as a
+// POSIX rename does; then the file is flushed, which commits the rename too.
+Error rename_as_posix_does(const std::wstring& source, const std::wstring& target) {
+    const std::wstring absolute = extended(target);
+    const HANDLE handle = ::CreateFileW(source.c_str(), DELETE | GENERIC_WRITE, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    const File file{reinterpret_cast<NativeHandle>(handle)};
+    const std::size_t nameBytes = absolute.size() * sizeof(wchar_t);
+    std::vector<std::uint8_t> request(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(request.data());
+    rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::copy(absolute.begin(), absolute.end(), rename->FileName);
+    if (::SetFileInformationByHandle(handle, kRenameInfoEx, rename,
+                                     static_cast<DWORD>(request.size())) == 0) {
+        return last_error();
+    }
+    return ::FlushFileBuffers(handle) != 0 ? success() : last_error();
+}
+
+// Systems before Windows 10 and filesystems other than NTFS know no POSIX rename.
+bool refuses_posix_rename(const Error& error) {
+    return error.code == ERROR_INVALID_PARAMETER || error.code == ERROR_NOT_SUPPORTED ||
+           error.code == ERROR_INVALID_FUNCTION;
+}
+
+Error move_replacing(const std::wstring& source, const std::wstring& target) {
+    Error moved;
+    for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
+        if (::MoveFileExW(source.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return success();
+        }
+        moved = last_error();
+        if (moved.code != ERROR_ACCESS_DENIED && moved.code != ERROR_SHARING_VIOLATION) {
+            break;
+        }
+        ::Sleep(kRenamePauseMs);
+    }
+    return moved;
 }
 
 } // namespace
@@ -569,19 +617,11 @@ Error rename_replacing(std::string_view from, std::string_view to) {
     if (source.empty() || target.empty()) {
         return Error{ERROR_FILE_NOT_FOUND};
     }
-    Error moved;
-    for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
-        if (::MoveFileExW(source.c_str(), target.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-            return success();
-        }
-        moved = last_error();
-        if (moved.code != ERROR_ACCESS_DENIED && moved.code != ERROR_SHARING_VIOLATION) {
-            break;
-        }
-        ::Sleep(kRenamePauseMs);
+    const Error renamed = rename_as_posix_does(source, target);
+    if (!renamed.failed() || !refuses_posix_rename(renamed)) {
+        return renamed;
     }
-    return moved;
+    return move_replacing(source, target);
 }
 
 Error remove_file(std::string_view path) {
