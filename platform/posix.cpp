@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits.h>
+#include <optional>
 #include <random>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -72,6 +73,55 @@ Error open_with(std::string_view path, int flags, File& file, mode_t mode = 0) {
         return last_error();
     }
     file = File{fd};
+    return success();
+}
+
+// Reads (at offset, or from the file's position) until buffer is full or the file ends.
+Error transfer_fully(const File& file, std::optional<std::uint64_t> offset,
+                     std::span<std::uint8_t> buffer, std::size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        std::uint8_t* into = buffer.data() + got;
+        const std::size_t wanted = buffer.size() - got;
+        const ssize_t count =
+            offset ? ::pread(fd_of(file), into, wanted, static_cast<off_t>(*offset + got))
+                   : ::read(fd_of(file), into, wanted);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return last_error();
+        }
+        if (count == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(count);
+    }
+    return success();
+}
+
+// Writes every byte (at offset, or at the file's position); a write that moves
+// nothing is an error, not a reason to spin.
+Error write_fully(const File& file, std::optional<std::uint64_t> offset,
+                  std::span<const std::uint8_t> bytes) {
+    std::uint64_t done = 0;
+    while (done < bytes.size()) {
+        const std::uint8_t* from = bytes.data() + done;
+        const std::size_t left = bytes.size() - static_cast<std::size_t>(done);
+        const ssize_t written =
+            offset ? ::pwrite(fd_of(file), from, left, static_cast<off_t>(*offset + done))
+                   : ::write(fd_of(file), from, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0) {
+            return last_error();
+        }
+        if (written == 0) {
+            return Error{EIO};
+        }
+        done += static_cast<std::uint64_t>(written);
+    }
     return success();
 }
 
@@ -241,41 +291,12 @@ Error resolved_path(std::string_view path, std::string& resolved) {
 }
 
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
-    got = 0;
-    while (got < buffer.size()) {
-        const ssize_t count = ::read(fd_of(file), buffer.data() + got, buffer.size() - got);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return last_error();
-        }
-        if (count == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(count);
-    }
-    return success();
+    return transfer_fully(file, std::nullopt, buffer, got);
 }
 
 Error read_fully_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                     std::size_t& got) {
-    got = 0;
-    while (got < buffer.size()) {
-        const ssize_t count = ::pread(fd_of(file), buffer.data() + got, buffer.size() - got,
-                                      static_cast<off_t>(offset + got));
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return last_error();
-        }
-        if (count == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(count);
-    }
-    return success();
+    return transfer_fully(file, offset, buffer, got);
 }
 
 Error read_some(const File& file, std::span<char> buffer, std::size_t& got) {
@@ -288,39 +309,11 @@ Error read_some(const File& file, std::span<char> buffer, std::size_t& got) {
 }
 
 Error write_all(const File& file, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd_of(file), bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            return last_error();
-        }
-        if (written == 0) {
-            return Error{EIO};
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return success();
+    return write_fully(file, std::nullopt, bytes);
 }
 
 Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written =
-            ::pwrite(fd_of(file), bytes.data(), bytes.size(), static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            return last_error();
-        }
-        if (written == 0) {
-            return Error{EIO};
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-        offset += static_cast<std::uint64_t>(written);
-    }
-    return success();
+    return write_fully(file, offset, bytes);
 }
 
 Error seek_to(const File& file, std::uint64_t offset) {

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what building, testing and benchmarking need on a fresh Debian machine.
-# Usage: scripts/install-deps.sh [windows]
+# Usage: scripts/install-deps.sh [windows|coverage]
 #   windows: what the cross build for Windows and its tests under wine need instead
+#   coverage: gcovr, for make coverage
 set -eu
 
 case "${1:-}" in
@@ -12,8 +13,11 @@ windows)
     # dpkg-dev unpacks the LibTomCrypt source package; libgtest-dev ships GoogleTest's source.
     packages="cmake make pkg-config g++-mingw-w64-x86-64-posix wine64 dpkg-dev libgtest-dev nlohmann-json3-dev"
     ;;
+coverage)
+    packages="gcovr"
+    ;;
 *)
-    echo "install-deps.sh: unknown build '$1' (none, or windows)" >&2
+    echo "install-deps.sh: unknown build '$1' (none, windows or coverage)" >&2
     exit 1
     ;;
 esac

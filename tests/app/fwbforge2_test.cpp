@@ -331,6 +331,86 @@ std::string reason_creating(const fs::path& path) {
     return platform::open_creating(utf8_of(path), file).reason();
 }
 
+struct UnsealedBaseCase {
+    std::string name;
+    std::vector<std::size_t> flippedBytes;
+    std::string differing;
+};
+
+// A base image whose chain does not hold is still provisioned (builds may hand
+// them over unsealed), with one warning that names what differs.
+TEST_F(Fwbforge2, WarnsOfABaseImageWhoseDigestsDoNotHoldAndWritesTheImage) {
+    const std::vector<UnsealedBaseCase> cases = {
+        {"sealed", {}, ""},
+        {"header digest", {5}, "header digest differs"},
+        {"a byte the header digest covers", {100}, "header digest differs"},
+        {"second-area digest, which the header digest covers",
+         {230},
+         "header digest, second-area digest differ"},
+        {"a byte the second area covers", {5000}, "second-area digest differs"},
+        {"the table", {0x2000 + 40}, "table digest differs"},
+        {"never sealed", {5, 230, 4150}, "header digest, second-area digest, table digest differ"},
+    };
+    for (const UnsealedBaseCase& c : cases) {
+        write_base(kBase);
+        for (const std::size_t at : c.flippedBytes) {
+            base[at] = static_cast<char>(base[at] ^ 0x20);
+        }
+        write_file(dir / "base.fwb", base);
+        const RunResult r = run_device("out.fwb");
+        EXPECT_EQ(r.out, progress("base.fwb", 3, 2) + "Custom fwb generated  out.fwb\n") << c.name;
+        EXPECT_EQ(r.status, 0) << c.name;
+        EXPECT_EQ(r.err, c.differing.empty() ? ""
+                                             : "fwbforge2: warning: base image base.fwb does not "
+                                               "verify: " +
+                                                   c.differing + "\n")
+            << c.name;
+        expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+    }
+}
+
+// A base that shrinks while it is copied gives no short image: the run fails
+// (67 while copying, 69 when the shrink came before the region was checked).
+TEST_F(Fwbforge2, ABaseImageThatShrinksDuringTheRunGivesNoImage) {
+    write_base({256 << 20, 0x2000, 0x400, 4});
+    std::vector<std::string> args = kDevice;
+    args.insert(args.end(), {"update.xml", "out.fwb"});
+    platform::Process run({FWBFORGE2_PATH, args, utf8_of(dir.path())});
+    ASSERT_TRUE(run.read_until("phyBdpLen     :2\n"));
+    fs::resize_file(dir / "base.fwb", 1 << 20);
+    const RunResult r = run.wait();
+    if (r.status == 0) {
+        GTEST_SKIP() << "the copy ended before the base shrank";
+    }
+    const std::string start = progress("base.fwb", 3, 2);
+    const std::string copyFailed =
+        start + "Unable to write output fwb out.fwb\n" + "fwbforge2: provisionFile() returns 67\n";
+    const std::string regionGone = start + "Invalid BDP region in input fwb base.fwb\n" +
+                                   "fwbforge2: provisionFile() returns 69\n";
+    EXPECT_TRUE(r.out == copyFailed || r.out == regionGone) << r.out;
+    EXPECT_FALSE(fs::exists(dir / "out.fwb"));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"base.fwb", "update.xml"}));
+}
+
+// A block device has no size of its own to report: its length is where seeking ends.
+TEST_F(Fwbforge2, ReadsABaseImageOnABlockDeviceToItsEnd) {
+    if (kOnWindows) {
+        GTEST_SKIP() << "loop devices are Linux's";
+    }
+    write_base({1 << 20, 0x2000, 0x400, 5});
+    const RunResult attached =
+        run_program(dir.path(), "/sbin/losetup", {"--find", "--show", "--read-only", "base.fwb"});
+    if (!platform::running_as_root() || attached.status != 0) {
+        GTEST_SKIP() << "needs root and a free loop device: " << attached.err;
+    }
+    const std::string device = attached.out.substr(0, attached.out.find('\n'));
+    write_file(dir / "update.xml", entry("0a0b0c", "d0d1", device));
+    const RunResult r = run_device("out.fwb");
+    run_program(dir.path(), "/sbin/losetup", {"--detach", device});
+    EXPECT_EQ(r.out, progress(device, 3, 2) + "Custom fwb generated  out.fwb\n");
+    expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c", true);
+}
+
 struct OutputFaultCase {
     std::string name;
     std::string output;
@@ -393,7 +473,7 @@ TEST_F(Fwbforge2, AnOutputThatCannotBeWrittenIsExplainedAndLeftAsItWas) {
         cases.insert(cases.end(), posixOnly.begin(), posixOnly.end());
     }
     // The read-only attribute holds for everyone on Windows; POSIX's root passes 0444.
-    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    const std::optional<std::uint32_t> nobody = ordinary_user();
     if (nobody || kOnWindows) {
         cases.push_back(
             {"read-only output, for an ordinary user",
@@ -422,7 +502,7 @@ TEST_F(Fwbforge2, AnOutputThatCannotBeWrittenIsExplainedAndLeftAsItWas) {
 // The sticky, world-writable directory where another user plants a link to a
 // file of root's: the system's protection refuses to follow it, and so does the tool.
 TEST_F(Fwbforge2, ALinkPlantedInASharedDirectoryIsNotFollowed) {
-    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    const std::optional<std::uint32_t> nobody = ordinary_user();
     const std::string protection = "/proc/sys/fs/protected_symlinks";
     if (!nobody || read_file(protection).empty()) {
         GTEST_SKIP() << "needs root and " << protection;
@@ -460,7 +540,7 @@ TEST_F(Fwbforge2, AReplacedOutputKeepsItsPermissionsAndOwnerButNoSetIdBits) {
     if (kOnWindows) {
         GTEST_SKIP() << "permission bits, set-ID bits and owners are POSIX's";
     }
-    const std::optional<std::uint32_t> nobody = platform::unprivileged_user();
+    const std::optional<std::uint32_t> nobody = ordinary_user();
     std::vector<ReplacementCase> cases = {
         {"plain", 0604, false, 0604},
         {"set-user-ID", 04755, false, 0755},

@@ -148,3 +148,11 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
     return platform::run_process({program, args, utf8_of(dir), options.umask, options.fileSizeLimit,
                                   options.ignoreSizeLimitSignal, options.user});
 }
+
+std::optional<std::uint32_t> ordinary_user() {
+#ifdef FWBFORGE2_COVERAGE
+    return std::nullopt;
+#else
+    return platform::unprivileged_user();
+#endif
+}

@@ -78,3 +78,7 @@ struct RunOptions {
 // Runs program with args in dir and collects what it printed and how it ended.
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options = {});
+
+// An ordinary user for runs that must not be root, or none when the tests run
+// unprivileged or instrumented (such a run could not write its coverage counts).
+std::optional<std::uint32_t> ordinary_user();
