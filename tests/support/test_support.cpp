@@ -24,8 +24,22 @@ TempDir::TempDir() {
     path_ = path_of(made);
 }
 
+namespace {
+
+// Windows removes no read-only file.
+void make_writable(const std::filesystem::path& path) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
+    }
+}
+
+} // namespace
+
 TempDir::~TempDir() {
     std::error_code ignored;
+    make_writable(path_);
     std::filesystem::remove_all(path_, ignored);
 }
 
