@@ -105,6 +105,7 @@ int check_update_data_file(const std::string& path, const Request& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::fill_closed_standard_streams();
     platform::use_binary_standard_streams();
     const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
     const std::optional<Request> request =

@@ -32,6 +32,7 @@ bool read_identifier(std::string_view name, std::string_view argument, std::uint
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::fill_closed_standard_streams();
     platform::use_binary_standard_streams();
     platform::keep_running_on_broken_pipes_and_size_limits();
     const std::vector<std::string> args = platform::command_line_arguments(argc, argv);

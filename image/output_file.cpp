@@ -36,11 +36,9 @@ OutputFile::~OutputFile() {
     }
     file_.close();
     if (!temporary_.empty()) {
-        platform::forget_removal_on_termination_signal();
+        const platform::TerminationSignalsHeld held;
         (void)platform::remove_file(temporary_);
-    }
-    if (!placeholder_.empty()) {
-        (void)platform::remove_file(placeholder_);
+        platform::forget_removal_on_termination_signal();
     }
 }
 
@@ -63,16 +61,49 @@ bool OutputFile::open(std::string_view path) {
         target_ = std::string(path);
         return prepare_replacement(path, nullptr);
     }
-    // A dangling link: the system decides, as for any create, where it leads.
-    if (const platform::Error created = platform::open_creating(path, output); created.failed()) {
-        return fail("cannot create", path, created);
+    return open_through_dangling_link(path);
+}
+
+// The system decides, under its protections, where a file created through the
+// link goes. The empty file made to learn that is removed at once, so the image
+// appears there whole or not at all.
+bool OutputFile::open_through_dangling_link(std::string_view path) {
+    platform::File created;
+    platform::FileInfo info;
+    if (const platform::Error error = platform::open_creating(path, created); error.failed()) {
+        return fail("cannot create", path, error);
     }
-    if (const platform::Error resolved = platform::resolved_path(path, placeholder_);
-        resolved.failed()) {
-        return fail("cannot resolve", path, resolved);
+    if (const platform::Error error = platform::info_of(created, info); error.failed()) {
+        return fail("cannot examine", path, error);
     }
-    target_ = placeholder_;
+    if (info.size > 0) {
+        return open_existing(path, created); // another run put its image there meanwhile
+    }
+    if (!locate(path, created, info)) {
+        return false;
+    }
+    (void)platform::remove_file(target_);
     return prepare_replacement(path, nullptr);
+}
+
+// Where the opened file lies, as the system opened it: the name is not walked
+// again, so a link swapped in meanwhile cannot redirect the replacement.
+bool OutputFile::locate(std::string_view path, const platform::File& opened,
+                        const platform::FileInfo& info) {
+    platform::Error error = platform::path_of(opened, target_);
+    if (error.unsupported()) {
+        error = platform::resolved_path(path, target_);
+    }
+    if (error.failed()) {
+        return fail("cannot resolve", path, error);
+    }
+    platform::FileInfo named;
+    if (platform::info_of_name(target_, named).failed() || named.identity != info.identity) {
+        print_diagnostic("cannot replace " + std::string(path) +
+                         ": it changed while it was opened");
+        return false;
+    }
+    return true;
 }
 
 bool OutputFile::open_existing(std::string_view path, platform::File& output) {
@@ -85,8 +116,8 @@ bool OutputFile::open_existing(std::string_view path, platform::File& output) {
         file_ = std::move(output);
         return true;
     }
-    if (const platform::Error error = platform::resolved_path(path, target_); error.failed()) {
-        return fail("cannot resolve", path, error);
+    if (!locate(path, output, info)) {
+        return false;
     }
     return prepare_replacement(path, &info);
 }
@@ -114,6 +145,7 @@ bool OutputFile::create_temporary(std::string_view directory) {
     const std::string prefix = temporary_prefix(directory);
     platform::File named;
     std::string name;
+    const platform::TerminationSignalsHeld held;
     if (const platform::Error error = platform::create_uniquely_named(prefix, named, name);
         error.failed()) {
         return fail("cannot create a temporary file in", directory, error);
@@ -131,12 +163,16 @@ platform::Error OutputFile::keep_attributes(const platform::FileInfo* replaced) 
     if (replaced == nullptr) {
         return platform::set_permissions(file_, platform::new_file_permissions());
     }
-    (void)platform::set_owner(file_, replaced->owner, replaced->group);
+    // Where the owner cannot be kept, the group still may be (a member's run).
+    if (platform::set_owner(file_, replaced->owner, replaced->group).failed()) {
+        (void)platform::set_group(file_, replaced->group);
+    }
     return platform::set_permissions(file_, replaced->permissions & (kPermissionBits | kStickyBit));
 }
 
 bool OutputFile::put_in_place() {
     if (temporary_.empty()) {
+        const platform::TerminationSignalsHeld held;
         if (const platform::Error error =
                 platform::give_unique_name(file_, temporary_prefix(directory_), temporary_);
             error.failed()) {
@@ -150,7 +186,6 @@ bool OutputFile::put_in_place() {
     }
     platform::forget_removal_on_termination_signal();
     temporary_.clear();
-    placeholder_.clear();
     if (const platform::Error error = platform::sync_directory(directory_); error.failed()) {
         return fail("cannot flush the directory", directory_, error);
     }

@@ -34,6 +34,9 @@ class OutputFile {
 
   private:
     bool open_existing(std::string_view path, platform::File& output);
+    bool open_through_dangling_link(std::string_view path);
+    bool locate(std::string_view path, const platform::File& opened,
+                const platform::FileInfo& info);
     bool prepare_replacement(std::string_view path, const platform::FileInfo* replaced);
     bool create_temporary(std::string_view directory);
     platform::Error keep_attributes(const platform::FileInfo* replaced);
@@ -44,8 +47,7 @@ class OutputFile {
     bool replacing_ = false;
     std::string path_; // as given, for messages
     std::optional<platform::FileIdentity> existing_;
-    std::string target_;      // the file finally replaced
-    std::string directory_;   // where the temporary file lives
-    std::string temporary_;   // the temporary file's name, once it has one
-    std::string placeholder_; // a file this run created at a dangling link
+    std::string target_;    // the file finally replaced
+    std::string directory_; // where the temporary file lives
+    std::string temporary_; // the temporary file's name, once it has one
 };

@@ -98,10 +98,15 @@ bool is_link(std::string_view path);
 
 Error info_of(const File& file, FileInfo& info);
 Error info_of_path(std::string_view path, FileInfo& info);
+// The file the name itself stands for: a link is not followed.
+Error info_of_name(std::string_view path, FileInfo& info);
 // The length that seeking to the end gives (a block device's size, say).
 Error seekable_length(const File& file, std::uint64_t& length);
 // The absolute path, every link resolved, of an existing file.
 Error resolved_path(std::string_view path, std::string& resolved);
+// The absolute path under which the system opened file; unsupported where the
+// system cannot tell.
+Error path_of(const File& file, std::string& path);
 
 // Reads until buffer is full or the file ends; `got` is the count read.
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
@@ -125,6 +130,7 @@ Error sync_directory(std::string_view directory);
 
 Error set_permissions(const File& file, std::uint32_t permissions);
 Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group);
+Error set_group(const File& file, std::uint32_t group);
 // The permission bits a newly created file gets: 0666 less the creation mask.
 std::uint32_t new_file_permissions();
 
@@ -149,5 +155,22 @@ void keep_running_on_broken_pipes_and_size_limits();
 // here (if any), then ends the process by that signal. One name at a time.
 void remove_on_termination_signal(std::string_view path);
 void forget_removal_on_termination_signal();
+
+// Holds back the interrupt, termination and hang-up signals while it lives, so
+// that a file is created and registered for removal in one step.
+class TerminationSignalsHeld {
+  public:
+    TerminationSignalsHeld();
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+    ~TerminationSignalsHeld();
+
+  private:
+    std::uint64_t saved_[16]; // the signal mask before, whatever the system's mask type
+};
+
+// Opens the null device in place of a closed standard input, output or error, so
+// that no file the tools open takes their place and receives their lines.
+void fill_closed_standard_streams();
 
 } // namespace platform

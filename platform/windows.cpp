@@ -431,6 +431,22 @@ Error info_of_path(std::string_view path, FileInfo& info) {
     return info_of(file, info);
 }
 
+// Links are not followed into: the name's own file, as opened with its reparse point.
+Error info_of_name(std::string_view path, FileInfo& info) {
+    File file;
+    if (const Error opened = open_with(path, 0, OPEN_EXISTING, file,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+        opened.failed()) {
+        return opened;
+    }
+    return info_of(file, info);
+}
+
+// The name the handle was opened under is not kept apart from its links here.
+Error path_of(const File&, std::string&) {
+    return Error{kUnsupported};
+}
+
 Error seekable_length(const File& file, std::uint64_t& length) {
     if (!is_disk_file(file)) {
         return Error{ERROR_INVALID_FUNCTION};
@@ -581,6 +597,10 @@ Error set_owner(const File&, std::uint32_t, std::uint32_t) {
     return Error{kUnsupported};
 }
 
+Error set_group(const File&, std::uint32_t) {
+    return Error{kUnsupported};
+}
+
 std::uint32_t new_file_permissions() {
     return kNewFilePermissions;
 }
@@ -672,6 +692,15 @@ void forget_removal_on_termination_signal() {
     const std::lock_guard<std::mutex> guard(pending_removal_lock);
     pending_removal.clear();
 }
+
+// The console handler runs on a thread of its own and takes the lock above, so
+// nothing needs holding back.
+TerminationSignalsHeld::TerminationSignalsHeld() : saved_{} {}
+
+TerminationSignalsHeld::~TerminationSignalsHeld() = default;
+
+// A process without a console or with closed handles gets no handle numbers reused here.
+void fill_closed_standard_streams() {}
 
 std::vector<std::string> command_line_arguments(int, char**) {
     int count = 0;
