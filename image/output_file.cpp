@@ -7,6 +7,7 @@ namespace {
 constexpr std::string_view kTemporaryName = ".fwbforge2-";
 constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kStickyBit = 01000;
+constexpr int kOpenAttempts = 100;
 
 std::string directory_of(std::string_view path) {
     const std::size_t slash = path.find_last_of(platform::kPathSeparators);
@@ -49,6 +50,20 @@ bool OutputFile::fail(std::string_view action, std::string_view path, platform::
 
 bool OutputFile::open(std::string_view path) {
     path_ = std::string(path);
+    // Another run may put its image in place between the open and the check of
+    // the name: the name then leads to a new file, which is opened in turn.
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        changed_ = false;
+        const bool opened = open_once(path);
+        if (!changed_) {
+            return opened;
+        }
+    }
+    print_diagnostic("cannot replace " + std::string(path) + ": it changed while it was opened");
+    return false;
+}
+
+bool OutputFile::open_once(std::string_view path) {
     platform::File output;
     const platform::Error opened = platform::open_existing_for_writing(path, output);
     if (!opened.failed()) {
@@ -99,8 +114,7 @@ bool OutputFile::locate(std::string_view path, const platform::File& opened,
     }
     platform::FileInfo named;
     if (platform::info_of_name(target_, named).failed() || named.identity != info.identity) {
-        print_diagnostic("cannot replace " + std::string(path) +
-                         ": it changed while it was opened");
+        changed_ = true;
         return false;
     }
     return true;

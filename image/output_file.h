@@ -33,6 +33,7 @@ class OutputFile {
     bool commit();
 
   private:
+    bool open_once(std::string_view path);
     bool open_existing(std::string_view path, platform::File& output);
     bool open_through_dangling_link(std::string_view path);
     bool locate(std::string_view path, const platform::File& opened,
@@ -45,7 +46,8 @@ class OutputFile {
 
     platform::File file_;
     bool replacing_ = false;
-    std::string path_; // as given, for messages
+    bool changed_ = false; // the name led elsewhere by the time it was checked
+    std::string path_;     // as given, for messages
     std::optional<platform::FileIdentity> existing_;
     std::string target_;    // the file finally replaced
     std::string directory_; // where the temporary file lives
