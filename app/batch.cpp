@@ -6,6 +6,7 @@
 #include "common/report.h"
 #include "image/image_batch.h"
 #include "image/output_file.h"
+#include "platform/platform.h"
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
@@ -14,21 +15,25 @@ namespace {
 
 constexpr std::string_view kManifestName = "manifest.json";
 
+bool is_separator(char c) {
+    return platform::kPathSeparators.find(c) != std::string_view::npos;
+}
+
 std::string parent_directory(std::string_view path) {
-    while (path.size() > 1 && path.back() == '/') {
+    while (path.size() > 1 && is_separator(path.back())) {
         path.remove_suffix(1);
     }
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
     if (slash == std::string_view::npos) {
         return ".";
     }
-    return slash == 0 ? "/" : std::string(path.substr(0, slash));
+    return slash == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, slash));
 }
 
 std::string joined(std::string_view directory, std::string_view name) {
     std::string path(directory);
-    if (!path.ends_with('/')) {
-        path.push_back('/');
+    if (path.empty() || !is_separator(path.back())) {
+        path.push_back(platform::kPathSeparators.front());
     }
     return path.append(name);
 }

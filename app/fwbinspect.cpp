@@ -105,8 +105,11 @@ int check_update_data_file(const std::string& path, const Request& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::fill_closed_standard_streams();
+    platform::use_binary_standard_streams();
+    const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
     const std::optional<Request> request =
-        parse(std::vector<std::string_view>(argv + 1, argv + argc));
+        parse(std::vector<std::string_view>(args.begin() + 1, args.end()));
     if (!request || request->help) {
         print_text(kUsage);
         return request ? PROVKIT_OK : kUsageStatus;

@@ -10,12 +10,15 @@
 
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
+    platform::fill_closed_standard_streams();
+    platform::use_binary_standard_streams();
     platform::keep_running_on_broken_pipes_and_size_limits();
-    const char* const* arguments = argv;
-    const std::optional<Options> options =
-        parse_options(std::span(arguments + 1, static_cast<std::size_t>(argc - 1)));
+    const std::vector<std::string> arguments = platform::command_line_arguments(argc, argv);
+    const std::optional<Options> options = parse_options(std::span(arguments).subspan(1));
     if (!options) {
         print_text(kUsageLine);
         return kCommandLineStatus;

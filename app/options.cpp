@@ -21,7 +21,7 @@ constexpr std::string_view kHelp =
 
 } // namespace
 
-std::optional<Options> parse_options(std::span<const char* const> arguments) {
+std::optional<Options> parse_options(std::span<const std::string> arguments) {
     Options options;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {

@@ -27,7 +27,7 @@ inline constexpr std::string_view kBatchUsageLine =
     "Usage:: fwbforge2 --all updatedata.xml outdir\n";
 
 // Nothing when an argument starts with "--" and names no option, or --record has no file.
-std::optional<Options> parse_options(std::span<const char* const> arguments);
+std::optional<Options> parse_options(std::span<const std::string> arguments);
 
 // Every mode and option, for --help.
 std::string_view help_text();

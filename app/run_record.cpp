@@ -129,7 +129,9 @@ bool RunRecord::append(std::string_view lines) {
     platform::Error error = platform::info_of(file_, info);
     const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(lines.data()), lines.size());
     if (!error.failed()) {
-        error = platform::write_all(file_, bytes);
+        error = info.kind == platform::FileKind::regular
+                    ? platform::write_all_at(file_, info.size, bytes)
+                    : platform::write_all(file_, bytes);
         if (error.failed() && info.kind == platform::FileKind::regular) {
             (void)platform::truncate(file_, info.size);
         }

@@ -112,9 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dryRun.dryRun = true;
     ProvisionOutcome foreseen;
     const Status dryStatus =
-        provision_device(board, basePath, outPath.string(), bases, dryRun, foreseen);
+        provision_device(board, basePath, fuzz::utf8_of(outPath), bases, dryRun, foreseen);
     FUZZ_CHECK(!std::filesystem::exists(outPath));
-    const Status status = provisionFile(board, basePath, outPath.string());
+    const Status status = provisionFile(board, basePath, fuzz::utf8_of(outPath));
     FUZZ_CHECK(status == PROVKIT_OK || status == PROVKIT_ERR_DATA);
     FUZZ_CHECK(dryStatus == status);
     FUZZ_CHECK(fuzz::read_file(basePath) == base);

@@ -12,13 +12,28 @@ constexpr std::size_t kHashBlockSize = 128 * 1024;
 
 } // namespace
 
+namespace {
+
+// The library counts a piece in an unsigned long, 32 bits on Windows.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
+
+bool hash_pieces(hash_state& state, std::span<const std::uint8_t> source) {
+    while (!source.empty()) {
+        const std::size_t piece = std::min(source.size(), kLargestPiece);
+        if (sha256_process(&state, source.data(), static_cast<unsigned long>(piece)) != CRYPT_OK) {
+            return false;
+        }
+        source = source.subspan(piece);
+    }
+    return true;
+}
+
+} // namespace
+
 Status calcHash(Digest destination, std::span<const std::uint8_t> source) {
     std::array<std::uint8_t, layout::kDigestSize> digest{};
-    // The library aborts on a null input even for an empty message.
-    const std::uint8_t* bytes = source.empty() ? digest.data() : source.data();
     hash_state state;
-    if (sha256_init(&state) != CRYPT_OK ||
-        sha256_process(&state, bytes, source.size()) != CRYPT_OK ||
+    if (sha256_init(&state) != CRYPT_OK || !hash_pieces(state, source) ||
         sha256_done(&state, digest.data()) != CRYPT_OK) {
         print_text("calcHash::PROVKIT_ERR_LIBTOM\n");
         return PROVKIT_ERR_LIBTOM;

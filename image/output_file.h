@@ -46,21 +46,26 @@ class OutputFile {
     static bool check(std::string_view path);
 
   private:
+    bool open_once(std::string_view path);
     bool open_existing(std::string_view path, platform::File& output);
+    bool open_through_dangling_link(std::string_view path);
+    bool locate(std::string_view path, const platform::File& opened,
+                const platform::FileInfo& info);
     bool prepare_replacement(std::string_view path, const platform::FileInfo* replaced);
     bool create_temporary(std::string_view directory);
     platform::Error keep_attributes(const platform::FileInfo* replaced);
+    // Call with the termination signals held, so the name is never left unregistered.
     void name_temporary(std::string name);
     void forget_temporary();
     static bool fail(std::string_view action, std::string_view path, platform::Error error);
 
     platform::File file_;
     bool replacing_ = false;
-    std::string path_; // as given, for messages
+    bool changed_ = false; // the name led elsewhere by the time it was checked
+    std::string path_;     // as given, for messages
     std::optional<platform::FileIdentity> existing_;
     std::string target_;                         // the file finally replaced
     std::string directory_;                      // where the temporary file lives
     std::string temporary_;                      // the temporary file's name, once it has one
     std::size_t removal_ = platform::kNoRemoval; // its slot for removal on a signal
-    std::string placeholder_;                    // a file this run created at a dangling link
 };

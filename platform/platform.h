@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -66,6 +67,22 @@ struct FileInfo {
     std::uint32_t group = 0;
 };
 
+// The characters that end a directory's name in a path, the system's own first,
+// and the device that takes any write and keeps nothing.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "\\/";
+inline constexpr std::string_view kNullDevice = "NUL";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+inline constexpr std::string_view kNullDevice = "/dev/null";
+#endif
+
+// The program's arguments in UTF-8, its name first, whatever form the system
+// handed them in.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+// Standard output and error pass bytes through untranslated (no CR added before LF).
+void use_binary_standard_streams();
+
 // A path holding a NUL byte names no file, so it is refused rather than cut short.
 bool names_a_file(std::string_view path);
 
@@ -76,7 +93,9 @@ Error open_existing_for_writing(std::string_view path, File& file);
 // Creates path for writing, following a dangling link the way the system does
 // and under its protections.
 Error open_creating(std::string_view path, File& file);
-// Opens path for appending, creating it with 0666 less the creation mask.
+// Opens path to add to its end, creating it with 0666 less the creation mask.
+// Where the system does not move every write to the end itself, the caller
+// writes at the length it finds while it holds lock_exclusive().
 Error open_appending(std::string_view path, File& file);
 // True when path itself is a symbolic link, whether or not it leads anywhere.
 bool is_link(std::string_view path);
@@ -86,10 +105,15 @@ Error may_write(std::string_view path);
 
 Error info_of(const File& file, FileInfo& info);
 Error info_of_path(std::string_view path, FileInfo& info);
+// The file the name itself stands for: a link is not followed.
+Error info_of_name(std::string_view path, FileInfo& info);
 // The length that seeking to the end gives (a block device's size, say).
 Error seekable_length(const File& file, std::uint64_t& length);
 // The absolute path, every link resolved, of an existing file.
 Error resolved_path(std::string_view path, std::string& resolved);
+// The absolute path under which the system opened file; unsupported where the
+// system cannot tell.
+Error path_of(const File& file, std::string& path);
 
 // Reads until buffer is full or the file ends; `got` is the count read.
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
@@ -124,6 +148,7 @@ Error start_writeback(const File& file);
 
 Error set_permissions(const File& file, std::uint32_t permissions);
 Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group);
+Error set_group(const File& file, std::uint32_t group);
 // The permission bits a newly created file gets: 0666 less the creation mask.
 std::uint32_t new_file_permissions();
 
@@ -151,5 +176,22 @@ inline constexpr std::size_t kRemovalSlots = 128;
 inline constexpr std::size_t kNoRemoval = kRemovalSlots;
 std::size_t remove_on_termination_signal(std::string_view path);
 void forget_removal_on_termination_signal(std::size_t slot);
+
+// Holds back the interrupt, termination and hang-up signals while it lives, so
+// that a file is created and registered for removal in one step.
+class TerminationSignalsHeld {
+  public:
+    TerminationSignalsHeld();
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+    ~TerminationSignalsHeld();
+
+  private:
+    std::uint64_t saved_[16]; // the signal mask before, whatever the system's mask type
+};
+
+// Opens the null device in place of a closed standard input, output or error, so
+// that no file the tools open takes their place and receives their lines.
+void fill_closed_standard_streams();
 
 } // namespace platform

@@ -186,21 +186,6 @@ sigset_t termination_signals() {
     return set;
 }
 
-// While it lives the termination signals wait, so the handler sees a name whole or not at all.
-class TerminationSignalsHeld {
-  public:
-    TerminationSignalsHeld() {
-        const sigset_t blocked = termination_signals();
-        ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
-    }
-    ~TerminationSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
-    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
-
-  private:
-    sigset_t previous_;
-};
-
 } // namespace
 
 bool Error::missing() const {
@@ -302,6 +287,19 @@ Error info_of_path(std::string_view path, FileInfo& info) {
     return success();
 }
 
+Error info_of_name(std::string_view path, FileInfo& info) {
+    const std::string name = terminated(path);
+    struct stat status {};
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    if (::lstat(name.c_str(), &status) != 0) {
+        return last_error();
+    }
+    info = info_from(status);
+    return success();
+}
+
 Error seekable_length(const File& file, std::uint64_t& length) {
     const off_t end = ::lseek(fd_of(file), 0, SEEK_END);
     if (end < 0) {
@@ -323,6 +321,34 @@ Error resolved_path(std::string_view path, std::string& resolved) {
     resolved = absolute;
     std::free(absolute);
     return success();
+}
+
+Error path_of(const File& file, std::string& path) {
+#if defined(F_GETPATH)
+    char found[PATH_MAX];
+    if (::fcntl(fd_of(file), F_GETPATH, found) != 0) {
+        return last_error();
+    }
+    path = found;
+    return success();
+#elif defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_of(file));
+    std::string found(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(self.c_str(), found.data(), found.size());
+    if (length < 0) {
+        return last_error();
+    }
+    if (static_cast<std::size_t>(length) >= found.size() || found.front() != '/') {
+        return Error{kUnsupported};
+    }
+    found.resize(static_cast<std::size_t>(length));
+    path = found;
+    return success();
+#else
+    (void)file;
+    (void)path;
+    return Error{kUnsupported};
+#endif
 }
 
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
@@ -467,6 +493,10 @@ Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group) {
     return ::fchown(fd_of(file), owner, group) == 0 ? success() : last_error();
 }
 
+Error set_group(const File& file, std::uint32_t group) {
+    return ::fchown(fd_of(file), static_cast<uid_t>(-1), group) == 0 ? success() : last_error();
+}
+
 std::uint32_t new_file_permissions() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -563,6 +593,12 @@ Error make_unique_directory(std::string_view prefix, std::string& path) {
     return success();
 }
 
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+void use_binary_standard_streams() {}
+
 void keep_running_on_broken_pipes_and_size_limits() {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
@@ -593,6 +629,25 @@ void forget_removal_on_termination_signal(std::size_t slot) {
     const TerminationSignalsHeld held;
     std::free(pending_removals[slot]);
     pending_removals[slot] = nullptr;
+}
+
+TerminationSignalsHeld::TerminationSignalsHeld() {
+    static_assert(sizeof(sigset_t) <= sizeof saved_);
+    const sigset_t held = termination_signals();
+    ::sigprocmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved_));
+}
+
+TerminationSignalsHeld::~TerminationSignalsHeld() {
+    ::sigprocmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
+}
+
+void fill_closed_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // open() takes the lowest free descriptor: this one.
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
 }
 
 } // namespace platform

@@ -24,8 +24,8 @@ struct CheckCase {
 TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
     TempDir dir;
     write_file(dir / "base.fwb", "image");
-    const std::string image = "<image>" + (dir / "base.fwb").string() + "</image>\n";
-    const std::string inlineImage = "<image>" + (dir / "base.fwb").string() + "</image>";
+    const std::string image = "<image>" + utf8_of(dir / "base.fwb") + "</image>\n";
+    const std::string inlineImage = "<image>" + utf8_of(dir / "base.fwb") + "</image>";
     const std::string values = "<mac>0a0b</mac>\n<phy>0c</phy>\n<exprom>False</exprom>\n";
     const std::vector<CheckCase> cases = {
         {"clean entry for two devices",
@@ -73,7 +73,7 @@ TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
          1,
          {{2, "longer than 1024 bytes"}}},
         {"image to the end of its line",
-         key("0a01") + "\n<image>" + (dir / "base.fwb").string() + "\n",
+         key("0a01") + "\n<image>" + utf8_of(dir / "base.fwb") + "\n",
          1,
          {{2, "runs to the end of the line"}, {2, "names no file"}}},
         {"exprom lowercase",
@@ -130,7 +130,7 @@ TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
     for (const CheckCase& c : cases) {
         write_file(dir / "update.xml", c.content);
         UpdateDataCheck check;
-        ASSERT_EQ(check_update_data((dir / "update.xml").string(), check), PROVKIT_OK);
+        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), check), PROVKIT_OK);
         EXPECT_EQ(check.devices.size(), c.devices) << c.name;
         ASSERT_EQ(check.findings.size(), c.findings.size()) << c.name;
         for (std::size_t i = 0; i < c.findings.size(); ++i) {
@@ -179,7 +179,7 @@ TEST(CheckUpdateData, GivesEachDeviceTheValuesTheScannerWould) {
     for (const ListedCase& c : cases) {
         write_file(dir / "update.xml", c.content);
         UpdateDataCheck check;
-        ASSERT_EQ(check_update_data((dir / "update.xml").string(), check), PROVKIT_OK);
+        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), check), PROVKIT_OK);
         ASSERT_EQ(check.devices.size(), c.devices.size()) << c.name;
         for (std::size_t i = 0; i < c.devices.size(); ++i) {
             const ListedDevice& device = check.devices[i];
@@ -191,7 +191,7 @@ TEST(CheckUpdateData, GivesEachDeviceTheValuesTheScannerWould) {
             EXPECT_EQ(device.values.exprom, expected.values.exprom) << c.name;
             EXPECT_EQ(device.imageLine, expected.imageLine) << c.name;
             EntryValues scanned;
-            ASSERT_EQ(get_xml_data(format_device_key(device.id), (dir / "update.xml").string(),
+            ASSERT_EQ(get_xml_data(format_device_key(device.id), utf8_of(dir / "update.xml"),
                                    scanned.macText, scanned.phyText, scanned.imageName,
                                    scanned.exprom),
                       PROVKIT_OK);
@@ -202,5 +202,5 @@ TEST(CheckUpdateData, GivesEachDeviceTheValuesTheScannerWould) {
         }
     }
     UpdateDataCheck check;
-    EXPECT_EQ(check_update_data((dir / "missing.xml").string(), check), PROVKIT_ERR_FILE);
+    EXPECT_EQ(check_update_data(utf8_of(dir / "missing.xml"), check), PROVKIT_ERR_FILE);
 }
