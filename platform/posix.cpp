@@ -145,6 +145,21 @@ FileInfo info_from(const struct stat& status) {
     return info;
 }
 
+// stat or lstat of a name: whether a link is followed is the only difference.
+Error info_by_name(std::string_view path, int (*examine)(const char*, struct stat*),
+                   FileInfo& info) {
+    const std::string name = terminated(path);
+    struct stat status {};
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    if (examine(name.c_str(), &status) != 0) {
+        return last_error();
+    }
+    info = info_from(status);
+    return success();
+}
+
 // The names a signal handler removes, each set and cleared with the signals
 // blocked, so the handler, which may not allocate, only reads them.
 char* pending_removals[kRemovalSlots] = {};
@@ -200,34 +215,12 @@ std::string Error::reason() const {
     return std::strerror(code);
 }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.release();
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
-NativeHandle File::release() {
-    const NativeHandle handle = handle_;
-    handle_ = kNoHandle;
-    return handle;
-}
-
 Error File::close() {
     if (!valid()) {
         return success();
     }
     // The descriptor is gone even when close reports EINTR, so it is never retried.
     return ::close(static_cast<int>(release())) == 0 ? success() : last_error();
-}
-
-bool names_a_file(std::string_view path) {
-    return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
 Error open_for_reading(std::string_view path, File& file) {
@@ -275,29 +268,11 @@ Error info_of(const File& file, FileInfo& info) {
 }
 
 Error info_of_path(std::string_view path, FileInfo& info) {
-    const std::string name = terminated(path);
-    struct stat status {};
-    if (name.empty()) {
-        return Error{ENOENT};
-    }
-    if (::stat(name.c_str(), &status) != 0) {
-        return last_error();
-    }
-    info = info_from(status);
-    return success();
+    return info_by_name(path, ::stat, info);
 }
 
 Error info_of_name(std::string_view path, FileInfo& info) {
-    const std::string name = terminated(path);
-    struct stat status {};
-    if (name.empty()) {
-        return Error{ENOENT};
-    }
-    if (::lstat(name.c_str(), &status) != 0) {
-        return last_error();
-    }
-    info = info_from(status);
-    return success();
+    return info_by_name(path, ::lstat, info);
 }
 
 Error seekable_length(const File& file, std::uint64_t& length) {

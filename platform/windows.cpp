@@ -169,6 +169,26 @@ Error read_once(HANDLE handle, std::uint8_t* bytes, std::size_t size, OVERLAPPED
     return success();
 }
 
+// Reads (at offset, or from the file's position) until buffer is full or the file ends.
+Error read_until_full(HANDLE handle, std::optional<std::uint64_t> offset,
+                      std::span<std::uint8_t> buffer, std::size_t& got) {
+    got = 0;
+    while (got < buffer.size()) {
+        OVERLAPPED overlapped = at_offset(offset.value_or(0) + got);
+        std::size_t count = 0;
+        if (const Error error = read_once(handle, buffer.data() + got, buffer.size() - got,
+                                          offset ? &overlapped : nullptr, count);
+            error.failed()) {
+            return error;
+        }
+        if (count == 0) {
+            break;
+        }
+        got += count;
+    }
+    return success();
+}
+
 std::optional<LARGE_INTEGER> position_of(HANDLE handle) {
     LARGE_INTEGER position{};
     if (::SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT) == 0) {
@@ -346,33 +366,11 @@ std::string Error::reason() const {
     return narrowed(wide);
 }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.release();
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
-NativeHandle File::release() {
-    const NativeHandle handle = handle_;
-    handle_ = kNoHandle;
-    return handle;
-}
-
 Error File::close() {
     if (!valid()) {
         return success();
     }
     return ::CloseHandle(reinterpret_cast<HANDLE>(release())) != 0 ? success() : last_error();
-}
-
-bool names_a_file(std::string_view path) {
-    return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
 Error open_for_reading(std::string_view path, File& file) {
@@ -518,40 +516,13 @@ Error resolved_path(std::string_view path, std::string& resolved) {
 }
 
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
-    got = 0;
-    while (got < buffer.size()) {
-        std::size_t count = 0;
-        if (const Error error = read_once(handle_of(file), buffer.data() + got, buffer.size() - got,
-                                          nullptr, count);
-            error.failed()) {
-            return error;
-        }
-        if (count == 0) {
-            break;
-        }
-        got += count;
-    }
-    return success();
+    return read_until_full(handle_of(file), std::nullopt, buffer, got);
 }
 
 Error read_fully_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                     std::size_t& got) {
     const PositionKept position(handle_of(file));
-    got = 0;
-    while (got < buffer.size()) {
-        OVERLAPPED overlapped = at_offset(offset + got);
-        std::size_t count = 0;
-        if (const Error error = read_once(handle_of(file), buffer.data() + got, buffer.size() - got,
-                                          &overlapped, count);
-            error.failed()) {
-            return error;
-        }
-        if (count == 0) {
-            break;
-        }
-        got += count;
-    }
-    return success();
+    return read_until_full(handle_of(file), offset, buffer, got);
 }
 
 Error read_some(const File& file, std::span<char> buffer, std::size_t& got) {
