@@ -60,6 +60,7 @@ fuzz: deps
 # Both benches run; either failing its bars fails the target.
 bench: deps build
 	status=0; scripts/bench.sh $(BUILD_DIR) || status=1; \
+		scripts/bench-batch.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; exit $$status
 
 demo: deps build
@@ -91,8 +92,6 @@ $(WINDOWS_DIR)/CMakeCache.txt: | windows-deps
 package-deb: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
-# The project builds for Windows once the platform layer has its Windows side.
-ifneq ($(wildcard platform/windows.cpp),)
 windows: windows-deps $(WINDOWS_DIR)/CMakeCache.txt
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 
@@ -101,16 +100,6 @@ test-windows: windows
 
 package-zip: windows
 	cd $(WINDOWS_DIR) && cpack -G ZIP
-else
-windows: windows-deps $(WINDOWS_DIR)/CMakeCache.txt
-	@echo "windows: no platform/windows.cpp yet: built and checked the target's libraries, configured $(WINDOWS_DIR)"
-
-test-windows: windows
-	@echo "test-windows: no platform/windows.cpp yet: ran the target libraries' check alone"
-
-package-zip:
-	@echo "package-zip: no platform/windows.cpp yet: no Windows executables to pack"
-endif
 
 package: package-deb package-zip
 

@@ -6,6 +6,7 @@
 #include "app/inspect_modes.h"
 #include "common/report.h"
 #include "common/status.h"
+#include "platform/platform.h"
 
 #include <array>
 #include <optional>
@@ -148,8 +149,11 @@ int run(const Request& request) {
 
 int main(int argc, char** argv) {
     set_program_name("fwbinspect");
+    platform::fill_closed_standard_streams();
+    platform::use_binary_standard_streams();
+    const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
     const std::optional<Request> request =
-        parse(std::vector<std::string_view>(argv + 1, argv + argc));
+        parse(std::vector<std::string_view>(args.begin() + 1, args.end()));
     if (!request || request->help) {
         print_text(kUsage);
         return request ? PROVKIT_OK : kUsageStatus;

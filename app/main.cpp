@@ -1,62 +1,42 @@
 // fwbforge2 VID DID SVID SSID updatedata.xml output.fwb
-#include "common/board_data.h"
-#include "common/device_id.h"
+// fwbforge2 --all updatedata.xml outdir
+// with --json, --record FILE, --dry-run anywhere; --help, --version
+#include "app/batch.h"
+#include "app/options.h"
+#include "app/single_run.h"
 #include "common/report.h"
-#include "image/provision_file.h"
+#include "common/status.h"
 #include "platform/platform.h"
-#include "provisioning_data/board_data_stage.h"
-#include "provisioning_data/device_key.h"
 
-#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
-#include <string_view>
-
-namespace {
-
-constexpr int kCommandLineStatus = 1;
-constexpr int kArgumentCount = 7; // the program name and its six arguments
-
-// False, with the refusal printed, when the identifier does not fit 16 bits.
-bool read_identifier(std::string_view name, std::string_view argument, std::uint16_t& field) {
-    const std::optional<std::uint16_t> value = parse_identifier(argument);
-    if (!value) {
-        print_line("fwbforge2: Bad " + std::string(name) + " ", argument);
-        return false;
-    }
-    field = *value;
-    return true;
-}
-
-} // namespace
+#include <vector>
 
 int main(int argc, char** argv) {
+    platform::fill_closed_standard_streams();
+    platform::use_binary_standard_streams();
     platform::keep_running_on_broken_pipes_and_size_limits();
-    if (argc < kArgumentCount) {
-        print_text("Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n");
+    const std::vector<std::string> arguments = platform::command_line_arguments(argc, argv);
+    const std::optional<Options> options = parse_options(std::span(arguments).subspan(1));
+    if (!options) {
+        print_text(kUsageLine);
         return kCommandLineStatus;
     }
-    DeviceId id;
-    // In argument order, so a refusal names the first bad one; before any file is opened.
-    if (!read_identifier("VID", argv[1], id.vid) || !read_identifier("DID", argv[2], id.did) ||
-        !read_identifier("SVID", argv[3], id.svid) || !read_identifier("SSID", argv[4], id.ssid)) {
+    if (options->help || options->version) {
+        print_text(options->help ? help_text() : version_text());
+        return PROVKIT_OK;
+    }
+    if (options->all) {
+        if (options->positional.size() != kBatchArguments) {
+            print_text(kBatchUsageLine);
+            return kCommandLineStatus;
+        }
+        return run_batch(*options);
+    }
+    if (options->positional.size() < kSingleRunArguments) {
+        print_text(kUsageLine);
         return kCommandLineStatus;
     }
-    const std::string updateDataPath = argv[5];
-    const std::string outputPath = argv[6];
-
-    BoardData boardData;
-    std::string imageName;
-    if (const Status status = readBdp(updateDataPath, id, boardData, imageName);
-        status != PROVKIT_OK) {
-        print_number_line("fwbforge2: readBdp() returns ", status);
-        return status;
-    }
-    if (const Status status = provisionFile(boardData, imageName, outputPath);
-        status != PROVKIT_OK) {
-        print_number_line("fwbforge2: provisionFile() returns ", status);
-        return status;
-    }
-    print_line("Custom fwb generated  ", outputPath);
-    return PROVKIT_OK;
+    return run_single(*options);
 }

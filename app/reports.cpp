@@ -420,7 +420,7 @@ const std::string& RenderedTexts::of(std::string_view held) {
 UpdateDataReport::UpdateDataReport(std::string_view path, bool json)
     : path_(path), json_(json), names_(json ? json_string : c_quoted) {}
 
-void UpdateDataReport::list(const ListedDevice& device) {
+void UpdateDataReport::list(const ListedDevice& device, const EntryValues&) {
     std::string& text = output_.text();
     if (!json_) {
         append_device_line(text, device, names_);

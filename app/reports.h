@@ -58,7 +58,7 @@ class RenderedTexts {
 class UpdateDataReport final : public DeviceListing {
   public:
     UpdateDataReport(std::string_view path, bool json);
-    void list(const ListedDevice& device) override;
+    void list(const ListedDevice& device, const EntryValues& values) override;
     // Prints what the check found after the devices, then the summary.
     void finish(const UpdateDataCheck& check);
     // Prints the devices listed so far.

@@ -15,10 +15,25 @@ void write_to(std::FILE* stream, std::string_view text) {
     std::fflush(stream);
 }
 
+CapturedOutput* capture = nullptr;
+
 } // namespace
 
+CapturedOutput::CapturedOutput(Echo echo) : echo_(echo), outer_(capture) {
+    capture = this;
+}
+
+CapturedOutput::~CapturedOutput() {
+    capture = outer_;
+}
+
 void print_text(std::string_view text) {
-    write_to(stdout, text);
+    if (capture != nullptr) {
+        capture->text_.append(text);
+    }
+    if (capture == nullptr || capture->echo_ == CapturedOutput::Echo::on) {
+        write_to(stdout, text);
+    }
 }
 
 void print_line(std::string_view text, std::string_view value) {

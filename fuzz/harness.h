@@ -2,6 +2,8 @@
 
 // What the harnesses share: a scratch folder for the files the tool must read
 // and write, and a check that stops the run loudly when an invariant breaks.
+#include "platform/platform.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,15 +25,25 @@
 
 namespace fuzz {
 
+// Paths reach the tool in UTF-8 on every system.
+inline std::string utf8_of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 // A folder of this process's own, removed at exit; the tool's messages are silenced.
 inline const std::filesystem::path& scratch() {
     static const struct Scratch {
         std::filesystem::path path;
         Scratch() {
-            std::string name =
-                (std::filesystem::temp_directory_path() / "fwbforge2-fuzz-XXXXXX").string();
-            path = ::mkdtemp(name.data());
-            std::freopen("/dev/null", "w", stdout);
+            std::string made;
+            if (platform::make_unique_directory(
+                    utf8_of(std::filesystem::temp_directory_path() / "fwbforge2-fuzz-"), made)
+                    .failed()) {
+                std::abort();
+            }
+            path = std::u8string(made.begin(), made.end());
+            std::freopen(std::string(platform::kNullDevice).c_str(), "w", stdout);
         }
         ~Scratch() {
             std::error_code ignored;
@@ -53,7 +65,7 @@ inline std::string write_scratch_file(std::string_view name, std::string_view by
     const std::filesystem::path path = scratch() / name;
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return utf8_of(path);
 }
 
 inline std::string read_file(const std::filesystem::path& path) {

@@ -1,7 +1,8 @@
 // Header sealing and provisionFile on an arbitrary base image with an arbitrary
 // record. On success the output has the input's length, differs from it only in
-// the sealed header fields and the BDP region, and verifies; on failure no file
-// is left. The base image is never changed.
+// the sealed header fields and the BDP region, verifies, and has the digest a
+// dry run foresaw; a dry run agrees on the status; on failure no file is left.
+// The base image is never changed.
 //
 // Input: exprom (1 byte), PHY and MAC lengths (2 bytes each, taken modulo 1025),
 // a placement flag (1 byte) with, when its low bit is set, the gap after the
@@ -9,6 +10,7 @@
 // region (1 byte), which place a region that fits; then the blobs' bytes, then the image.
 #include "fuzz/harness.h"
 #include "image/bytes.h"
+#include "image/calc_hash.h"
 #include "image/image_inspection.h"
 #include "image/layout.h"
 #include "image/provision_file.h"
@@ -105,14 +107,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path outPath = fuzz::scratch() / "out.fwb";
     std::filesystem::remove(outPath);
 
-    const Status status = provisionFile(board, basePath, outPath.string());
+    BaseImages bases;
+    ProvisionOptions dryRun;
+    dryRun.dryRun = true;
+    ProvisionOutcome foreseen;
+    const Status dryStatus =
+        provision_device(board, basePath, fuzz::utf8_of(outPath), bases, dryRun, foreseen);
+    FUZZ_CHECK(!std::filesystem::exists(outPath));
+    const Status status = provisionFile(board, basePath, fuzz::utf8_of(outPath));
     FUZZ_CHECK(status == PROVKIT_OK || status == PROVKIT_ERR_DATA);
+    FUZZ_CHECK(dryStatus == status);
     FUZZ_CHECK(fuzz::read_file(basePath) == base);
     FUZZ_CHECK(std::filesystem::exists(outPath) == (status == PROVKIT_OK));
     FUZZ_CHECK(std::distance(std::filesystem::directory_iterator(fuzz::scratch()), {}) ==
                1 + (status == PROVKIT_OK));
     if (status == PROVKIT_OK) {
-        check_output(base, fuzz::read_file(outPath), board);
+        const std::string out = fuzz::read_file(outPath);
+        check_output(base, out, board);
+        DigestValue digest{};
+        FUZZ_CHECK(calcHash(digest, fuzz::bytes_of(out)) == PROVKIT_OK);
+        FUZZ_CHECK(foreseen.outputDigest == digest);
     }
     return 0;
 }

@@ -26,7 +26,9 @@ DeviceId id_from(const std::uint8_t* data, std::size_t size) {
 
 struct CollectedDevices final : DeviceListing {
     std::vector<ListedDevice> devices;
-    void list(const ListedDevice& device) override { devices.push_back(device); }
+    void list(const ListedDevice& device, const EntryValues&) override {
+        devices.push_back(device);
+    }
 };
 
 bool same_device(DeviceId a, DeviceId b) {

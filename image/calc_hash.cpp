@@ -3,20 +3,83 @@
 #include "common/report.h"
 
 #include <algorithm>
-#include <array>
 #include <tomcrypt.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kHashBlockSize = 128 * 1024;
+
+} // namespace
+
+namespace {
+
+// The library counts a piece in an unsigned long, 32 bits on Windows.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
+
+bool hash_pieces(hash_state& state, std::span<const std::uint8_t> source) {
+    while (!source.empty()) {
+        const std::size_t piece = std::min(source.size(), kLargestPiece);
+        if (sha256_process(&state, source.data(), static_cast<unsigned long>(piece)) != CRYPT_OK) {
+            return false;
+        }
+        source = source.subspan(piece);
+    }
+    return true;
+}
+
+} // namespace
 
 Status calcHash(Digest destination, std::span<const std::uint8_t> source) {
     std::array<std::uint8_t, layout::kDigestSize> digest{};
-    // The library aborts on a null input even for an empty message.
-    const std::uint8_t* bytes = source.empty() ? digest.data() : source.data();
     hash_state state;
-    if (sha256_init(&state) != CRYPT_OK ||
-        sha256_process(&state, bytes, source.size()) != CRYPT_OK ||
+    if (sha256_init(&state) != CRYPT_OK || !hash_pieces(state, source) ||
         sha256_done(&state, digest.data()) != CRYPT_OK) {
         print_text("calcHash::PROVKIT_ERR_LIBTOM\n");
         return PROVKIT_ERR_LIBTOM;
     }
     std::copy(digest.begin(), digest.end(), destination.begin());
     return PROVKIT_OK;
+}
+
+struct HashStream::State {
+    hash_state state;
+};
+
+HashStream::HashStream() : state_(std::make_unique<State>()) {
+    failed_ = sha256_init(&state_->state) != CRYPT_OK;
+}
+
+HashStream::~HashStream() = default;
+
+void HashStream::add(std::span<const std::uint8_t> bytes) {
+    if (!failed_ && !bytes.empty()) {
+        failed_ = sha256_process(&state_->state, bytes.data(),
+                                 static_cast<unsigned long>(bytes.size())) != CRYPT_OK;
+    }
+}
+
+Status HashStream::finish(DigestValue& digest) {
+    if (failed_ || sha256_done(&state_->state, digest.data()) != CRYPT_OK) {
+        return PROVKIT_ERR_LIBTOM;
+    }
+    return PROVKIT_OK;
+}
+
+bool hash_file_range(HashStream& hash, const platform::File& file, std::uint64_t offset,
+                     std::uint64_t count, platform::Error& error) {
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, kHashBlockSize)));
+    for (std::uint64_t done = 0; done < count;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
+        std::size_t got = 0;
+        error = platform::read_fully_at(file, offset + done, std::span(block).first(wanted), got);
+        if (error.failed() || got == 0) {
+            return false;
+        }
+        hash.add(std::span(block).first(got));
+        done += got;
+    }
+    return true;
 }

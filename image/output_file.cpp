@@ -4,16 +4,29 @@
 
 namespace {
 
-constexpr std::string_view kTemporaryPrefix = "/.fwbforge2-";
+constexpr std::string_view kTemporaryName = ".fwbforge2-";
 constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kStickyBit = 01000;
+constexpr int kOpenAttempts = 100;
 
 std::string directory_of(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
     if (slash == std::string_view::npos) {
         return ".";
     }
-    return slash == 0 ? "/" : std::string(path.substr(0, slash));
+    // A root ("/", "C:\\") keeps its separator.
+    const bool root = slash == 0 || path[slash - 1] == ':';
+    return std::string(path.substr(0, root ? slash + 1 : slash));
+}
+
+// A root directory ends in its separator already.
+std::string temporary_prefix(std::string_view directory) {
+    std::string prefix(directory);
+    if (platform::kPathSeparators.find(prefix.back()) == std::string_view::npos) {
+        prefix.push_back(platform::kPathSeparators.front());
+    }
+    prefix.append(kTemporaryName);
+    return prefix;
 }
 
 } // namespace
@@ -24,11 +37,9 @@ OutputFile::~OutputFile() {
     }
     file_.close();
     if (!temporary_.empty()) {
-        platform::forget_removal_on_termination_signal();
+        const platform::TerminationSignalsHeld held;
         (void)platform::remove_file(temporary_);
-    }
-    if (!placeholder_.empty()) {
-        (void)platform::remove_file(placeholder_);
+        forget_temporary();
     }
 }
 
@@ -39,6 +50,20 @@ bool OutputFile::fail(std::string_view action, std::string_view path, platform::
 
 bool OutputFile::open(std::string_view path) {
     path_ = std::string(path);
+    // Another run may put its image in place between the open and the check of
+    // the name: the name then leads to a new file, which is opened in turn.
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        changed_ = false;
+        const bool opened = open_once(path);
+        if (!changed_) {
+            return opened;
+        }
+    }
+    print_diagnostic("cannot replace " + std::string(path) + ": it changed while it was opened");
+    return false;
+}
+
+bool OutputFile::open_once(std::string_view path) {
     platform::File output;
     const platform::Error opened = platform::open_existing_for_writing(path, output);
     if (!opened.failed()) {
@@ -51,16 +76,48 @@ bool OutputFile::open(std::string_view path) {
         target_ = std::string(path);
         return prepare_replacement(path, nullptr);
     }
-    // A dangling link: the system decides, as for any create, where it leads.
-    if (const platform::Error created = platform::open_creating(path, output); created.failed()) {
-        return fail("cannot create", path, created);
+    return open_through_dangling_link(path);
+}
+
+// The system decides, under its protections, where a file created through the
+// link goes. The empty file made to learn that is removed at once, so the image
+// appears there whole or not at all.
+bool OutputFile::open_through_dangling_link(std::string_view path) {
+    platform::File created;
+    platform::FileInfo info;
+    if (const platform::Error error = platform::open_creating(path, created); error.failed()) {
+        return fail("cannot create", path, error);
     }
-    if (const platform::Error resolved = platform::resolved_path(path, placeholder_);
-        resolved.failed()) {
-        return fail("cannot resolve", path, resolved);
+    if (const platform::Error error = platform::info_of(created, info); error.failed()) {
+        return fail("cannot examine", path, error);
     }
-    target_ = placeholder_;
+    if (info.size > 0) {
+        return open_existing(path, created); // another run put its image there meanwhile
+    }
+    if (!locate(path, created, info)) {
+        return false;
+    }
+    (void)platform::remove_file(target_);
     return prepare_replacement(path, nullptr);
+}
+
+// Where the opened file lies, as the system opened it: the name is not walked
+// again, so a link swapped in meanwhile cannot redirect the replacement.
+bool OutputFile::locate(std::string_view path, const platform::File& opened,
+                        const platform::FileInfo& info) {
+    platform::Error error = platform::path_of(opened, target_);
+    if (error.unsupported()) {
+        error = platform::resolved_path(path, target_);
+    }
+    if (error.failed()) {
+        return fail("cannot resolve", path, error);
+    }
+    platform::FileInfo named;
+    if (platform::info_of_name(target_, named).failed() || named.identity != info.identity) {
+        changed_ = true;
+        return false;
+    }
+    return true;
 }
 
 bool OutputFile::open_existing(std::string_view path, platform::File& output) {
@@ -73,8 +130,8 @@ bool OutputFile::open_existing(std::string_view path, platform::File& output) {
         file_ = std::move(output);
         return true;
     }
-    if (const platform::Error error = platform::resolved_path(path, target_); error.failed()) {
-        return fail("cannot resolve", path, error);
+    if (!locate(path, output, info)) {
+        return false;
     }
     return prepare_replacement(path, &info);
 }
@@ -99,18 +156,28 @@ bool OutputFile::create_temporary(std::string_view directory) {
     if (!unnamed.unsupported()) {
         return fail("cannot create a temporary file in", directory, unnamed);
     }
-    std::string prefix(directory);
-    prefix.append(kTemporaryPrefix);
+    const std::string prefix = temporary_prefix(directory);
     platform::File named;
     std::string name;
+    const platform::TerminationSignalsHeld held;
     if (const platform::Error error = platform::create_uniquely_named(prefix, named, name);
         error.failed()) {
         return fail("cannot create a temporary file in", directory, error);
     }
     file_ = std::move(named);
-    temporary_ = name;
-    platform::remove_on_termination_signal(temporary_);
+    name_temporary(name);
     return true;
+}
+
+void OutputFile::name_temporary(std::string name) {
+    temporary_ = std::move(name);
+    removal_ = platform::remove_on_termination_signal(temporary_);
+}
+
+void OutputFile::forget_temporary() {
+    platform::forget_removal_on_termination_signal(removal_);
+    removal_ = platform::kNoRemoval;
+    temporary_.clear();
 }
 
 // The new file takes the old one's place, so it keeps its owner where the
@@ -120,46 +187,73 @@ platform::Error OutputFile::keep_attributes(const platform::FileInfo* replaced) 
     if (replaced == nullptr) {
         return platform::set_permissions(file_, platform::new_file_permissions());
     }
-    (void)platform::set_owner(file_, replaced->owner, replaced->group);
+    // Where the owner cannot be kept, the group still may be (a member's run).
+    if (platform::set_owner(file_, replaced->owner, replaced->group).failed()) {
+        (void)platform::set_group(file_, replaced->group);
+    }
     return platform::set_permissions(file_, replaced->permissions & (kPermissionBits | kStickyBit));
 }
 
 bool OutputFile::put_in_place() {
+    if (!replacing_) {
+        const platform::Error closed = file_.close();
+        return !closed.failed() || fail("cannot close", path_, closed);
+    }
     if (temporary_.empty()) {
-        std::string prefix = directory_;
-        prefix.append(kTemporaryPrefix);
-        if (const platform::Error error = platform::give_unique_name(file_, prefix, temporary_);
+        const platform::TerminationSignalsHeld held;
+        std::string name;
+        if (const platform::Error error =
+                platform::give_unique_name(file_, temporary_prefix(directory_), name);
             error.failed()) {
             return fail("cannot name a temporary file in", directory_, error);
         }
-        platform::remove_on_termination_signal(temporary_);
+        name_temporary(name);
     }
     if (const platform::Error error = platform::rename_replacing(temporary_, target_);
         error.failed()) {
         return fail("cannot rename a temporary file onto", target_, error);
     }
-    platform::forget_removal_on_termination_signal();
-    temporary_.clear();
-    placeholder_.clear();
-    if (const platform::Error error = platform::sync_directory(directory_); error.failed()) {
-        return fail("cannot flush the directory", directory_, error);
+    forget_temporary();
+    const platform::Error closed = file_.close();
+    return !closed.failed() || fail("cannot close", target_, closed);
+}
+
+bool OutputFile::sync_directory() {
+    if (!replacing_) {
+        return true;
     }
-    return true;
+    const platform::Error error = platform::sync_directory(directory_);
+    return !error.failed() || fail("cannot flush the directory", directory_, error);
+}
+
+bool OutputFile::flush() {
+    // A pipe or a terminal holds nothing to flush; a device or a file does.
+    const platform::Error error = platform::sync(file_);
+    return !error.failed() || (streams() && error.unsupported()) ||
+           fail("cannot flush", path_, error);
 }
 
 bool OutputFile::commit() {
-    // A pipe or a terminal holds nothing to flush; a device or a file does.
-    if (const platform::Error error = platform::sync(file_);
-        error.failed() && !(streams() && error.unsupported())) {
-        return fail("cannot flush", path_, error);
+    return flush() && put_in_place() && sync_directory();
+}
+
+// Mirrors open(): the same refusals with the same reasons, from the system's
+// own access rules rather than an open, so that nothing is created or truncated.
+bool OutputFile::check(std::string_view path) {
+    platform::FileInfo info;
+    const platform::Error found = platform::info_of_path(path, info);
+    if (found.failed() && !found.missing()) {
+        return fail("cannot write to", path, found);
     }
-    if (!replacing_) {
-        const platform::Error closed = file_.close();
-        return !closed.failed() || fail("cannot close", path_, closed);
+    if (found.failed()) {
+        const std::string directory = directory_of(path);
+        const platform::Error error = platform::may_write(directory);
+        return !error.failed() || fail("cannot create a temporary file in", directory, error);
     }
-    if (!put_in_place()) {
-        return false;
+    // Opening a directory for writing is refused before anything happens to it.
+    if (platform::File directory; info.kind == platform::FileKind::directory) {
+        return fail("cannot write to", path, platform::open_existing_for_writing(path, directory));
     }
-    const platform::Error closed = file_.close();
-    return !closed.failed() || fail("cannot close", target_, closed);
+    const platform::Error error = platform::may_write(path);
+    return !error.failed() || fail("cannot write to", path, error);
 }

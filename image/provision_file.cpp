@@ -2,6 +2,7 @@
 
 #include "common/report.h"
 #include "image/header_sealing.h"
+#include "image/image_batch.h"
 #include "image/output_file.h"
 
 #include <algorithm>
@@ -66,12 +67,7 @@ int copy_by_blocks(const platform::File& in, std::uint64_t inOffset, const platf
     return 0;
 }
 
-struct BaseImage {
-    platform::File file;
-    platform::FileIdentity identity;
-    std::uint64_t length = 0; // as when opened: the copy reads exactly this much
-    ImageHeader header{};
-};
+constexpr std::size_t kOpenBasesKept = 16;
 
 // A short base leaves the rest of the header zero; a failed read is no short
 // file (a directory opens, but does not read).
@@ -89,6 +85,19 @@ bool open_base(std::string_view path, BaseImage& base) {
     }
     std::size_t got = 0;
     return !platform::read_fully_at(base.file, 0, base.header, got).failed();
+}
+
+// The chain against the table at the base's own bdpOffset, where it can be read.
+void check_base_chain(BaseImage& base) {
+    std::array<std::uint8_t, kBdpTableSize> table{};
+    std::size_t got = 0;
+    if (platform::read_fully_at(base.file, read_bdp_placement(base.header).bdpOffset, table, got)
+            .failed() ||
+        got != table.size()) {
+        return;
+    }
+    base.chainChecked = true;
+    base.unsealed = unsealed_digests(base.header, table);
 }
 
 void report_write_failure(std::string_view outputPath, std::string_view what, std::string_view path,
@@ -174,36 +183,71 @@ bool write_in_order(const BaseImage& base, const ProvisionedParts& parts, const 
            copy_stretch(base, out, std::nullopt, regionEnd, base.length, paths);
 }
 
-// Base images may come unsealed from a build: the run goes on, but says so.
-void warn_if_base_unsealed(const BaseImage& base, const BdpPlacement& placement,
-                           std::string_view basePath) {
-    std::array<std::uint8_t, kBdpTableSize> table{};
-    std::size_t got = 0;
-    if (platform::read_fully_at(base.file, placement.bdpOffset, table, got).failed() ||
-        got != table.size()) {
-        return;
-    }
-    const std::vector<std::string_view> differing = unsealed_digests(base.header, table);
-    if (differing.empty()) {
-        return;
-    }
-    std::string text = "warning: base image ";
-    text.append(basePath);
-    text.append(" does not verify: ");
-    for (std::size_t i = 0; i < differing.size(); ++i) {
-        text.append(i == 0 ? "" : ", ");
-        text.append(differing[i]);
-    }
-    text.append(differing.size() == 1 ? " differs" : " differ");
-    print_diagnostic(text);
-}
-
 bool names_base(std::string_view outputPath, const BaseImage& base) {
     platform::FileInfo info;
     return !platform::info_of_path(outputPath, info).failed() && info.identity == base.identity;
 }
 
+// The output's bytes in file order, as write_in_order writes them, into hash.
+bool hash_output_bytes(const BaseImage& base, const ProvisionedParts& parts, HashStream& hash,
+                       platform::Error& error) {
+    const std::uint64_t regionEnd =
+        std::uint64_t{parts.placement.bdpOffset} + parts.placement.bdpSize;
+    const RegionBytes region = region_bytes(parts.region, parts.placement.bdpSize);
+    hash.add(parts.header);
+    if (!hash_file_range(hash, base.file, kHeaderSize, parts.placement.bdpOffset - kHeaderSize,
+                         error)) {
+        return false;
+    }
+    hash.add(region.table);
+    hash.add(region.data);
+    static constexpr std::array<std::uint8_t, kCopyBlockSize> zeros{};
+    for (std::uint64_t added = 0; added < region.zeros;) {
+        const auto block =
+            static_cast<std::size_t>(std::min<std::uint64_t>(region.zeros - added, zeros.size()));
+        hash.add(std::span(zeros).first(block));
+        added += block;
+    }
+    return hash_file_range(hash, base.file, regionEnd, base.length - regionEnd, error);
+}
+
+bool hash_base(BaseImage& base, platform::Error& error) {
+    if (base.digest) {
+        return true;
+    }
+    HashStream hash;
+    DigestValue digest{};
+    if (!hash_file_range(hash, base.file, 0, base.length, error) ||
+        hash.finish(digest) != PROVKIT_OK) {
+        return false;
+    }
+    base.digest = digest;
+    return true;
+}
+
+// The base's digest, and the output's unless it is computed later with others.
+Status take_digests(BaseImage& base, const ProvisionedParts& parts, const RunPaths& paths,
+                    bool withBase, bool withOutput, ProvisionOutcome& outcome) {
+    platform::Error error;
+    DigestValue digest{};
+    if ((withBase && !hash_base(base, error)) ||
+        (withOutput && !output_digest(base, parts, digest, error))) {
+        report_write_failure(paths.output, "cannot read", paths.base, error);
+        return PROVKIT_ERR_FILE;
+    }
+    if (withOutput) {
+        outcome.outputDigest = digest;
+    }
+    return PROVKIT_OK;
+}
+
 } // namespace
+
+bool output_digest(const BaseImage& base, const ProvisionedParts& parts, DigestValue& digest,
+                   platform::Error& error) {
+    HashStream hash;
+    return hash_output_bytes(base, parts, hash, error) && hash.finish(digest) == PROVKIT_OK;
+}
 
 int copy(const platform::File& in, std::uint64_t inOffset, const platform::File& out,
          std::optional<std::uint64_t> outOffset, std::uint64_t count, CopyFailure& failure) {
@@ -228,15 +272,54 @@ int copy(const platform::File& in, std::uint64_t inOffset, const platform::File&
     return copy_by_blocks(in, inOffset, out, outOffset, count, failure);
 }
 
-Status provisionFile(const BoardData& boardData, std::string_view basePath,
-                     std::string_view outputPath) {
+std::shared_ptr<BaseImage> BaseImages::open(std::string_view path) {
+    if (const auto found = opened_.find(path); found != opened_.end()) {
+        return found->second;
+    }
+    if (opened_.size() >= kOpenBasesKept) {
+        opened_.clear();
+    }
+    auto base = std::make_shared<BaseImage>();
+    if (!open_base(path, *base)) {
+        return nullptr;
+    }
+    check_base_chain(*base);
+    opened_.emplace(std::string(path), base);
+    return base;
+}
+
+void print_unable_to_write(std::string_view outputPath) {
+    print_line("Unable to write output fwb ", outputPath);
+}
+
+// Base images may come unsealed from a build: the run goes on, but says so.
+void warn_if_base_unsealed(BaseImage& base, std::string_view basePath) {
+    if (base.unsealed.empty() || base.warned) {
+        return;
+    }
+    base.warned = true;
+    std::string text = "warning: base image ";
+    text.append(basePath);
+    text.append(" does not verify: ");
+    for (std::size_t i = 0; i < base.unsealed.size(); ++i) {
+        text.append(i == 0 ? "" : ", ");
+        text.append(base.unsealed[i]);
+    }
+    text.append(base.unsealed.size() == 1 ? " differs" : " differ");
+    print_diagnostic(text);
+}
+
+Status provision_device(const BoardData& boardData, std::string_view basePath,
+                        std::string_view outputPath, BaseImages& bases,
+                        const ProvisionOptions& options, ProvisionOutcome& outcome) {
     print_number_line("macBdpLen     :", boardData.macBdpLen);
     print_number_line("phyBdpLen     :", boardData.phyBdpLen);
-    BaseImage base;
-    if (!open_base(basePath, base)) {
+    outcome.base = bases.open(basePath);
+    if (outcome.base == nullptr) {
         print_line("Input fwb not present ", basePath);
         return PROVKIT_ERR_FILE;
     }
+    BaseImage& base = *outcome.base;
     ProvisionedParts parts;
     switch (provision_parts(boardData, base.header, base.length, parts)) {
     case RegionFit::too_small:
@@ -252,24 +335,55 @@ Status provisionFile(const BoardData& boardData, std::string_view basePath,
         print_line("Output fwb is the input fwb ", outputPath);
         return PROVKIT_ERR_FILE;
     }
-    OutputFile output;
-    if (!output.open(outputPath)) {
+    const RunPaths paths{basePath, outputPath};
+    outcome.outputLength = base.length;
+    if (options.dryRun) {
+        if (!options.newOutputDirectory && !OutputFile::check(outputPath)) {
+            return PROVKIT_ERR_FILE;
+        }
+        return take_digests(base, parts, paths, options.digests, true, outcome);
+    }
+    auto output = std::make_unique<OutputFile>();
+    if (!output->open(outputPath)) {
         return PROVKIT_ERR_FILE;
     }
-    if (output.existing() == base.identity) {
+    if (output->existing() == base.identity) {
         print_line("Output fwb is the input fwb ", outputPath);
         return PROVKIT_ERR_FILE;
     }
-    const RunPaths paths{basePath, outputPath};
-    const bool written = output.streams() ? write_in_order(base, parts, output.file(), paths)
-                                          : write_in_place(base, parts, output.file(), paths);
+    const bool written = output->streams() ? write_in_order(base, parts, output->file(), paths)
+                                           : write_in_place(base, parts, output->file(), paths);
     if (!written) {
         return PROVKIT_ERR_FILE;
     }
-    if (!output.commit()) {
-        print_line("Unable to write output fwb ", outputPath);
+    const bool waits = options.batch != nullptr && !output->streams();
+    if (options.digests) {
+        if (const Status digests = take_digests(base, parts, paths, true, !waits, outcome);
+            digests != PROVKIT_OK) {
+            return digests;
+        }
+    }
+    if (waits) {
+        // The disk takes the image while the batch's digests are computed.
+        (void)platform::start_writeback(output->file());
+        outcome.batchSlot = options.batch->add(
+            {std::move(output), outcome.base, parts, std::string(basePath), options.digests});
+        return PROVKIT_OK;
+    }
+    if (!output->commit()) {
+        print_unable_to_write(outputPath);
         return PROVKIT_ERR_FILE;
     }
-    warn_if_base_unsealed(base, parts.placement, basePath);
     return PROVKIT_OK;
+}
+
+Status provisionFile(const BoardData& boardData, std::string_view basePath,
+                     std::string_view outputPath) {
+    BaseImages bases;
+    ProvisionOutcome outcome;
+    const Status status = provision_device(boardData, basePath, outputPath, bases, {}, outcome);
+    if (status == PROVKIT_OK) {
+        warn_if_base_unsealed(*outcome.base, basePath);
+    }
+    return status;
 }

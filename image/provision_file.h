@@ -2,11 +2,19 @@
 
 #include "common/board_data.h"
 #include "common/status.h"
+#include "image/calc_hash.h"
+#include "image/header_sealing.h"
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
+
+class ImageBatch;
 
 // Why a copy stopped short: the input (which ended early when error is clear)
 // or the output.
@@ -20,6 +28,66 @@ struct CopyFailure {
 // in ends before count is met or a read or write fails.
 int copy(const platform::File& in, std::uint64_t inOffset, const platform::File& out,
          std::optional<std::uint64_t> outOffset, std::uint64_t count, CopyFailure& failure);
+
+// A base image as a run opened it; the devices of a batch that name it share it.
+struct BaseImage {
+    platform::File file;
+    platform::FileIdentity identity;
+    std::uint64_t length = 0; // as when opened: the copy reads exactly this much
+    ImageHeader header{};
+    bool chainChecked = false; // the table at its bdpOffset could be read
+    // The digests of its chain that differ from its own bytes; none when they hold.
+    std::vector<std::string_view> unsealed;
+    std::optional<DigestValue> digest; // of its bytes, once a run asked for it
+    bool warned = false;
+};
+
+// The base images of a run, each opened, read and checked once however many
+// devices name it. A few are kept open at a time.
+class BaseImages {
+  public:
+    // The base image at path; nullptr when it cannot be opened or read.
+    std::shared_ptr<BaseImage> open(std::string_view path);
+
+  private:
+    std::map<std::string, std::shared_ptr<BaseImage>, std::less<>> opened_;
+};
+
+// The SHA-256 of the image provisioning writes for parts, from the base's bytes
+// with the sealed header and region in their place, whether or not it is
+// written. False when the base ends early (error clear) or cannot be read.
+// Prints nothing, so that several can run at once.
+bool output_digest(const BaseImage& base, const ProvisionedParts& parts, DigestValue& digest,
+                   platform::Error& error);
+
+struct ProvisionOptions {
+    bool dryRun = false;  // every check, nothing written
+    bool digests = false; // the base's and the output's SHA-256
+    // A dry run's output goes into a directory the run would make first.
+    bool newOutputDirectory = false;
+    // Where a regular output waits to be put in place with others, instead of now.
+    ImageBatch* batch = nullptr;
+};
+
+struct ProvisionOutcome {
+    std::shared_ptr<BaseImage> base; // once opened
+    std::uint64_t outputLength = 0;
+    std::optional<DigestValue> outputDigest; // for an image in a batch, from its commit
+    std::optional<std::size_t> batchSlot;    // where the image waits in the batch
+};
+
+// The provisioning stage with its options: prints the lengths, opens the base
+// through bases, checks the region and the output, then writes the image (or,
+// for a dry run, only computes its digest). 0, 67 or 69, with the failing step's line.
+Status provision_device(const BoardData& boardData, std::string_view basePath,
+                        std::string_view outputPath, BaseImages& bases,
+                        const ProvisionOptions& options, ProvisionOutcome& outcome);
+
+// The line of an output that could not be written or put in place.
+void print_unable_to_write(std::string_view outputPath);
+
+// Warns on standard error, once a base, when its chain does not hold.
+void warn_if_base_unsealed(BaseImage& base, std::string_view basePath);
 
 // The provisioning stage: writes the base image with boardData's BDP region
 // and a resealed header to outputPath. 0, 67 or 69.

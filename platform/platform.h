@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -68,6 +69,22 @@ struct FileInfo {
     std::uint32_t group = 0;
 };
 
+// The characters that end a directory's name in a path, the system's own first,
+// and the device that takes any write and keeps nothing.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "\\/";
+inline constexpr std::string_view kNullDevice = "NUL";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+inline constexpr std::string_view kNullDevice = "/dev/null";
+#endif
+
+// The program's arguments in UTF-8, its name first, whatever form the system
+// handed them in.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+// Standard output and error pass bytes through untranslated (no CR added before LF).
+void use_binary_standard_streams();
+
 // A path holding a NUL byte names no file, so it is refused rather than cut short.
 bool names_a_file(std::string_view path);
 
@@ -80,15 +97,28 @@ Error open_existing_for_writing(std::string_view path, File& file);
 Error open_creating(std::string_view path, File& file);
 // Creates path for writing, failing when anything (a file, a link) already has that name.
 Error create_new(std::string_view path, File& file);
+
+// Opens path to add to its end, creating it with 0666 less the creation mask.
+// Where the system does not move every write to the end itself, the caller
+// writes at the length it finds while it holds lock_exclusive().
+Error open_appending(std::string_view path, File& file);
 // True when path itself is a symbolic link, whether or not it leads anywhere.
 bool is_link(std::string_view path);
+// Whether this process may write path (a directory: create files in it), as the
+// system would decide for an open; nothing is opened.
+Error may_write(std::string_view path);
 
 Error info_of(const File& file, FileInfo& info);
 Error info_of_path(std::string_view path, FileInfo& info);
+// The file the name itself stands for: a link is not followed.
+Error info_of_name(std::string_view path, FileInfo& info);
 // The length that seeking to the end gives (a block device's size, say).
 Error seekable_length(const File& file, std::uint64_t& length);
 // The absolute path, every link resolved, of an existing file.
 Error resolved_path(std::string_view path, std::string& resolved);
+// The absolute path under which the system opened file; unsupported where the
+// system cannot tell.
+Error path_of(const File& file, std::string& path);
 
 // Reads until buffer is full or the file ends; `got` is the count read.
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
@@ -100,6 +130,11 @@ Error read_some(const File& file, std::span<char> buffer, std::size_t& got);
 Error write_all(const File& file, std::span<const std::uint8_t> bytes);
 Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 Error seek_to(const File& file, std::uint64_t offset);
+Error truncate(const File& file, std::uint64_t length);
+// Waits for the only lock on the whole file that other processes honour;
+// unlock, or closing the file, releases it.
+Error lock_exclusive(const File& file);
+Error unlock(const File& file);
 // Copies count bytes from in's offset to out's offset inside the kernel, sharing
 // extents where the filesystem can; `copied` falls short only at in's end.
 // Fails as unsupported where the pair of files allows no such copy.
@@ -109,9 +144,16 @@ Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::
 // that hold nothing to flush (a pipe, a character device).
 Error sync(const File& file);
 Error sync_directory(std::string_view directory);
+// Flushes every file of the filesystem that holds file, in one go; unsupported
+// where the system has no such call.
+Error sync_filesystem(const File& file);
+// Starts writing the file's data to storage without waiting for it, so a later
+// flush has less to wait for; unsupported where the system cannot.
+Error start_writeback(const File& file);
 
 Error set_permissions(const File& file, std::uint32_t permissions);
 Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group);
+Error set_group(const File& file, std::uint32_t group);
 // The permission bits a newly created file gets: 0666 less the creation mask.
 std::uint32_t new_file_permissions();
 
@@ -132,9 +174,29 @@ Error make_unique_directory(std::string_view prefix, std::string& path);
 // Lets a failed write to a closed pipe or past the file-size limit be an error
 // the writer reports, rather than a signal that ends the process.
 void keep_running_on_broken_pipes_and_size_limits();
-// On an interrupt, termination or hang-up signal, removes the file last named
-// here (if any), then ends the process by that signal. One name at a time.
-void remove_on_termination_signal(std::string_view path);
-void forget_removal_on_termination_signal();
+// On an interrupt, termination or hang-up signal, removes every file named here
+// and not forgotten since, then ends the process by that signal. At most
+// kRemovalSlots names at a time; past that a name gets kNoRemoval and stays.
+inline constexpr std::size_t kRemovalSlots = 128;
+inline constexpr std::size_t kNoRemoval = kRemovalSlots;
+std::size_t remove_on_termination_signal(std::string_view path);
+void forget_removal_on_termination_signal(std::size_t slot);
+
+// Holds back the interrupt, termination and hang-up signals while it lives, so
+// that a file is created and registered for removal in one step.
+class TerminationSignalsHeld {
+  public:
+    TerminationSignalsHeld();
+    TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+    TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+    ~TerminationSignalsHeld();
+
+  private:
+    std::uint64_t saved_[16]; // the signal mask before, whatever the system's mask type
+};
+
+// Opens the null device in place of a closed standard input, output or error, so
+// that no file the tools open takes their place and receives their lines.
+void fill_closed_standard_streams();
 
 } // namespace platform

@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,14 +145,31 @@ FileInfo info_from(const struct stat& status) {
     return info;
 }
 
-// The name a signal handler removes: fixed storage, since it may not allocate.
-char pending_removal[PATH_MAX + 1];
-volatile std::sig_atomic_t pending_removal_set = 0;
+// stat or lstat of a name: whether a link is followed is the only difference.
+Error info_by_name(std::string_view path, int (*examine)(const char*, struct stat*),
+                   FileInfo& info) {
+    const std::string name = terminated(path);
+    struct stat status {};
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    if (examine(name.c_str(), &status) != 0) {
+        return last_error();
+    }
+    info = info_from(status);
+    return success();
+}
+
+// The names a signal handler removes, each set and cleared with the signals
+// blocked, so the handler, which may not allocate, only reads them.
+char* pending_removals[kRemovalSlots] = {};
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_pending_and_die(int signal) {
-    if (pending_removal_set != 0) {
-        ::unlink(pending_removal);
+    for (const char* path : pending_removals) {
+        if (path != nullptr) {
+            ::unlink(path);
+        }
     }
     ::signal(signal, SIG_DFL);
     ::raise(signal);
@@ -201,34 +219,12 @@ std::string Error::reason() const {
     return std::strerror(code);
 }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.release();
-    }
-    return *this;
-}
-
-File::~File() {
-    close();
-}
-
-NativeHandle File::release() {
-    const NativeHandle handle = handle_;
-    handle_ = kNoHandle;
-    return handle;
-}
-
 Error File::close() {
     if (!valid()) {
         return success();
     }
     // The descriptor is gone even when close reports EINTR, so it is never retried.
     return ::close(static_cast<int>(release())) == 0 ? success() : last_error();
-}
-
-bool names_a_file(std::string_view path) {
-    return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
 Error open_for_reading(std::string_view path, File& file) {
@@ -247,10 +243,27 @@ Error create_new(std::string_view path, File& file) {
     return open_with(path, O_WRONLY | O_CREAT | O_EXCL, file, kNewFileMode);
 }
 
+Error open_appending(std::string_view path, File& file) {
+    return open_with(path, O_WRONLY | O_APPEND | O_CREAT, file, kNewFileMode);
+}
+
 bool is_link(std::string_view path) {
     const std::string name = terminated(path);
     struct stat status {};
     return !name.empty() && ::lstat(name.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+Error may_write(std::string_view path) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    struct stat status {};
+    if (::stat(name.c_str(), &status) != 0) {
+        return last_error();
+    }
+    const int wanted = S_ISDIR(status.st_mode) ? W_OK | X_OK : W_OK;
+    return ::faccessat(AT_FDCWD, name.c_str(), wanted, AT_EACCESS) == 0 ? success() : last_error();
 }
 
 Error info_of(const File& file, FileInfo& info) {
@@ -263,16 +276,11 @@ Error info_of(const File& file, FileInfo& info) {
 }
 
 Error info_of_path(std::string_view path, FileInfo& info) {
-    const std::string name = terminated(path);
-    struct stat status {};
-    if (name.empty()) {
-        return Error{ENOENT};
-    }
-    if (::stat(name.c_str(), &status) != 0) {
-        return last_error();
-    }
-    info = info_from(status);
-    return success();
+    return info_by_name(path, ::stat, info);
+}
+
+Error info_of_name(std::string_view path, FileInfo& info) {
+    return info_by_name(path, ::lstat, info);
 }
 
 Error seekable_length(const File& file, std::uint64_t& length) {
@@ -296,6 +304,34 @@ Error resolved_path(std::string_view path, std::string& resolved) {
     resolved = absolute;
     std::free(absolute);
     return success();
+}
+
+Error path_of(const File& file, std::string& path) {
+#if defined(F_GETPATH)
+    char found[PATH_MAX];
+    if (::fcntl(fd_of(file), F_GETPATH, found) != 0) {
+        return last_error();
+    }
+    path = found;
+    return success();
+#elif defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_of(file));
+    std::string found(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(self.c_str(), found.data(), found.size());
+    if (length < 0) {
+        return last_error();
+    }
+    if (static_cast<std::size_t>(length) >= found.size() || found.front() != '/') {
+        return Error{kUnsupported};
+    }
+    found.resize(static_cast<std::size_t>(length));
+    path = found;
+    return success();
+#else
+    (void)file;
+    (void)path;
+    return Error{kUnsupported};
+#endif
 }
 
 Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got) {
@@ -327,6 +363,22 @@ Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::
 Error seek_to(const File& file, std::uint64_t offset) {
     const auto target = static_cast<off_t>(offset);
     return ::lseek(fd_of(file), target, SEEK_SET) == target ? success() : last_error();
+}
+
+Error truncate(const File& file, std::uint64_t length) {
+    return ::ftruncate(fd_of(file), static_cast<off_t>(length)) == 0 ? success() : last_error();
+}
+
+Error lock_exclusive(const File& file) {
+    int result = 0;
+    do {
+        result = ::flock(fd_of(file), LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? success() : last_error();
+}
+
+Error unlock(const File& file) {
+    return ::flock(fd_of(file), LOCK_UN) == 0 ? success() : last_error();
 }
 
 Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::uint64_t outOffset,
@@ -397,12 +449,35 @@ Error sync_directory(std::string_view directory) {
     return synced.unsupported() ? success() : synced;
 }
 
+Error sync_filesystem(const File& file) {
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    return ::syncfs(fd_of(file)) == 0 ? success() : last_error();
+#else
+    (void)file;
+    return Error{kUnsupported};
+#endif
+}
+
+Error start_writeback(const File& file) {
+#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
+    return ::sync_file_range(fd_of(file), 0, 0, SYNC_FILE_RANGE_WRITE) == 0 ? success()
+                                                                            : last_error();
+#else
+    (void)file;
+    return Error{kUnsupported};
+#endif
+}
+
 Error set_permissions(const File& file, std::uint32_t permissions) {
     return ::fchmod(fd_of(file), static_cast<mode_t>(permissions)) == 0 ? success() : last_error();
 }
 
 Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group) {
     return ::fchown(fd_of(file), owner, group) == 0 ? success() : last_error();
+}
+
+Error set_group(const File& file, std::uint32_t group) {
+    return ::fchown(fd_of(file), static_cast<uid_t>(-1), group) == 0 ? success() : last_error();
 }
 
 std::uint32_t new_file_permissions() {
@@ -501,26 +576,61 @@ Error make_unique_directory(std::string_view prefix, std::string& path) {
     return success();
 }
 
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+void use_binary_standard_streams() {}
+
 void keep_running_on_broken_pipes_and_size_limits() {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
-void remove_on_termination_signal(std::string_view path) {
+std::size_t remove_on_termination_signal(std::string_view path) {
     static const bool installed = (install_termination_handlers(), true);
     (void)installed;
-    const sigset_t blocked = termination_signals();
-    sigset_t previous;
-    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
-    const std::size_t length = std::min(path.size(), sizeof pending_removal - 1);
-    std::memcpy(pending_removal, path.data(), length);
-    pending_removal[length] = '\0';
-    pending_removal_set = length == path.size() ? 1 : 0;
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    const std::string name = terminated(path);
+    std::size_t slot = kNoRemoval;
+    if (name.empty()) {
+        return slot;
+    }
+    const TerminationSignalsHeld held;
+    for (std::size_t i = 0; i < kRemovalSlots && slot == kNoRemoval; ++i) {
+        if (pending_removals[i] == nullptr) {
+            pending_removals[i] = ::strdup(name.c_str());
+            slot = pending_removals[i] != nullptr ? i : kNoRemoval;
+        }
+    }
+    return slot;
 }
 
-void forget_removal_on_termination_signal() {
-    pending_removal_set = 0;
+void forget_removal_on_termination_signal(std::size_t slot) {
+    if (slot >= kRemovalSlots) {
+        return;
+    }
+    const TerminationSignalsHeld held;
+    std::free(pending_removals[slot]);
+    pending_removals[slot] = nullptr;
+}
+
+TerminationSignalsHeld::TerminationSignalsHeld() {
+    static_assert(sizeof(sigset_t) <= sizeof saved_);
+    const sigset_t held = termination_signals();
+    ::sigprocmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved_));
+}
+
+TerminationSignalsHeld::~TerminationSignalsHeld() {
+    ::sigprocmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
+}
+
+void fill_closed_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // open() takes the lowest free descriptor: this one.
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
 }
 
 } // namespace platform

@@ -93,15 +93,18 @@ BlobRefusal decode_entry(const EntryValues& values, BoardData& boardData) {
     return {};
 }
 
-Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName) {
-    EntryValues values;
+Status find_board_entry(std::string_view path, DeviceId id, EntryValues& values) {
     platform::Error error;
     const EntryLookup lookup = find_device_entry(path, id, values, error);
-    if (lookup != EntryLookup::found) {
-        const Status found = report_lookup(lookup, path);
-        print_number_line("fwbforge2: get_xml_data() returns ", found);
-        return found;
+    if (lookup == EntryLookup::found) {
+        return PROVKIT_OK;
     }
+    const Status found = report_lookup(lookup, path);
+    print_number_line("fwbforge2: get_xml_data() returns ", found);
+    return found;
+}
+
+Status take_board_data(const EntryValues& values, BoardData& boardData, std::string& imageName) {
     print_number_line("exprom        :", values.exprom);
     print_line("Image Name    :", values.imageName);
     imageName = values.imageName;
@@ -110,4 +113,10 @@ Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::st
         print_blob_failure(refusal);
     }
     return refusal.status;
+}
+
+Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName) {
+    EntryValues values;
+    const Status found = find_board_entry(path, id, values);
+    return found != PROVKIT_OK ? found : take_board_data(values, boardData, imageName);
 }

@@ -310,7 +310,7 @@ class Scan {
                            "open here or listed after it is found");
         for (std::size_t i = listedUpTo_; i < pending_.size(); ++i) {
             if (pending_[i].closed) {
-                list(pending_[i].device);
+                list(pending_[i]);
             }
         }
         pending_.clear();
@@ -353,6 +353,7 @@ class Scan {
     // A device listed, in listing order; closed once its entry was read to its end.
     struct Pending {
         ListedDevice device;
+        EntryValues values;
         bool closed = false;
     };
 
@@ -467,15 +468,15 @@ class Scan {
         return firstPending_ + pending_.size() - 1;
     }
 
-    void list(const ListedDevice& device) {
-        listing_.list(device);
+    void list(const Pending& pending) {
+        listing_.list(pending.device, pending.values);
         ++check_.devices;
     }
 
     // Devices close in the order they were listed, all those on a line at once.
     void list_closed_devices() {
         while (listedUpTo_ < pending_.size() && pending_[listedUpTo_].closed) {
-            list(pending_[listedUpTo_].device);
+            list(pending_[listedUpTo_]);
             ++listedUpTo_;
         }
         // Mostly at once: few entries are open at a time.
@@ -603,6 +604,9 @@ class Scan {
             device.exprom = cohort.values.exprom;
             device.imageName = imageName;
             device.imageLine = imageLine;
+            if (listing_.wants_values()) {
+                pending.values = cohort.values;
+            }
             if (!cohort.sawMac) {
                 report(device.keyLine,
                        "entry has no <mac> tag: fwbforge2 gives the device an empty MAC blob");
@@ -720,6 +724,7 @@ Status check_update_data(std::string_view path, DeviceListing& listing, UpdateDa
         return PROVKIT_ERR_FILE;
     }
     if (reader.line_too_long()) {
+        check.lineTooLong = true;
         scan.stop_at_long_line(number + 1);
     }
     scan.finish();

@@ -32,7 +32,10 @@ struct Finding {
 // read to its end, so that nothing need hold the whole list.
 class DeviceListing {
   public:
-    virtual void list(const ListedDevice& device) = 0;
+    // values holds what the entry gives only when wants_values() says so.
+    virtual void list(const ListedDevice& device, const EntryValues& values) = 0;
+    // Keeping every entry's texts costs the check time, so only a listing that uses them asks.
+    virtual bool wants_values() const { return false; }
 
   protected:
     ~DeviceListing() = default;
@@ -47,6 +50,7 @@ struct UpdateDataCheck {
 
     std::size_t devices = 0;       // how many were listed
     std::vector<Finding> findings; // by line
+    bool lineTooLong = false;      // the reading ended at a line past the cap
 
     // The check's own copy of text, alive as long as the check.
     std::string_view hold(std::string_view text);

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Provisions the bundled example for one device in BUILD_DIR/demo and verifies the result.
+# Provisions the bundled example for one device in BUILD_DIR/demo and verifies the
+# result, then makes the image of every device the example lists, with its manifest.
 # Usage: scripts/demo.sh BUILD_DIR
 set -eu
 
@@ -17,4 +18,12 @@ run() {
 run fwbinspect --update-data update-data.xml
 run fwbforge2 fb2f 0a02 fb2f 0011 update-data.xml device.fwb
 run fwbinspect device.fwb
+run fwbforge2 --all update-data.xml images
+echo "\$ ls images"
+ls images
+echo
+echo "\$ head -22 images/manifest.json"
+head -22 images/manifest.json
+echo "  ..."
+echo
 echo "(files in $demo)"

@@ -131,7 +131,8 @@ TEST_F(Fwbinspect, AFlippedByteInEachSealedRangeIsReportedWithStatus69) {
 
 TEST_F(Fwbinspect, TruncatedImagesGetAFullReportAndStatus69) {
     const std::string whole = read_file(dir / provisioned());
-    for (const std::size_t length : {0ul, 100ul, 4000ul, 6144ul, kExampleBdpOffset + 10}) {
+    for (const std::size_t length :
+         std::initializer_list<std::size_t>{0, 100, 4000, 6144, kExampleBdpOffset + 10}) {
         write_file(dir / "cut.fwb", whole.substr(0, length));
         const RunResult r = inspect({"cut.fwb"});
         EXPECT_EQ(r.status, 69) << length;

@@ -1,3 +1,5 @@
+#include "image/calc_hash.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,4 +16,32 @@ TEST(CalcHash, IsPlainSha256OnTheStandardVectors) {
     for (const auto& [message, digest] : vectors) {
         EXPECT_EQ(sha256(message), hex_to_bytes(digest)) << message.size() << " bytes";
     }
+}
+
+// A file hashed in blocks from an offset gives the one-piece digest of those
+// bytes, and a file that ends before the count is a failure, not a digest.
+TEST(HashFileRange, MatchesTheOnePieceDigestAndFailsOnAShortFile) {
+    TempDir dir;
+    std::string bytes(300'001, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 + (i >> 11));
+    }
+    write_file(dir / "file", bytes);
+    platform::File file;
+    ASSERT_FALSE(platform::open_for_reading((dir / "file").string(), file).failed());
+    const std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges = {
+        {0, 0}, {0, 300'001}, {5, 131'072}, {131'071, 131'073}, {299'000, 1'001}};
+    for (const auto& [offset, count] : ranges) {
+        HashStream hash;
+        DigestValue digest{};
+        platform::Error error;
+        ASSERT_TRUE(hash_file_range(hash, file, offset, count, error)) << offset;
+        ASSERT_EQ(hash.finish(digest), PROVKIT_OK);
+        EXPECT_EQ(std::string(digest.begin(), digest.end()), sha256(bytes.substr(offset, count)))
+            << offset << " + " << count;
+    }
+    HashStream past;
+    platform::Error error;
+    EXPECT_FALSE(hash_file_range(past, file, 299'000, 1'002, error));
+    EXPECT_FALSE(error.failed());
 }

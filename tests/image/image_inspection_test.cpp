@@ -92,8 +92,8 @@ TEST(InspectImage, AFlippedByteFailsExactlyTheDigestsThatCoverIt) {
 
 TEST(InspectImage, TruncatedAndGarbageImagesAreReportedWithoutReadingPastTheEnd) {
     const std::string image = sealed_image();
-    for (const std::size_t length : {0ul, 1ul, 31ul, 2303ul, 4135ul, 6143ul, 6144ul, kOffset + 100,
-                                     kOffset + 291, kOffset + kSize - 1}) {
+    for (const std::size_t length : std::initializer_list<std::size_t>{
+             0, 1, 31, 2303, 4135, 6143, 6144, kOffset + 100, kOffset + 291, kOffset + kSize - 1}) {
         const std::string truncated = image.substr(0, length);
         EXPECT_FALSE(inspect(truncated).verified()) << length;
     }

@@ -36,7 +36,7 @@ ImageInspection inspect_cut_after_opening(const fs::path& path, std::size_t leng
                                           ImageRead& read) {
     OpenedImage image;
     platform::Error error;
-    EXPECT_TRUE(open_image(path.string(), image, error));
+    EXPECT_TRUE(open_image(utf8_of(path), image, error));
     fs::resize_file(path, length);
     EXPECT_FALSE(read_for_inspection(image, read).failed());
     return inspect_image(read.bytes());
@@ -63,7 +63,7 @@ TEST(ReadForInspection, AFileThatShrinksAfterOpeningIsReadAsTheShortFileItBecame
     write_file(dir / "base.fwb", base);
     testing::internal::CaptureStdout();
     ASSERT_EQ(
-        provisionFile(board_data(), (dir / "base.fwb").string(), (dir / "image.fwb").string()),
+        provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
         PROVKIT_OK);
     testing::internal::GetCapturedStdout();
     const std::string whole = read_file(dir / "image.fwb");
@@ -88,14 +88,14 @@ TEST(CompareImages, TheWritersPartsOverTheBaseAreWhatItWritesAndAShrunkImageIsSh
     write_file(dir / "base.fwb", make_image({kLength, kOffset, kSize, 8}));
     testing::internal::CaptureStdout();
     ASSERT_EQ(
-        provisionFile(board_data(), (dir / "base.fwb").string(), (dir / "image.fwb").string()),
+        provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
         PROVKIT_OK);
     testing::internal::GetCapturedStdout();
     OpenedImage base;
     OpenedImage image;
     platform::Error error;
-    ASSERT_TRUE(open_image((dir / "base.fwb").string(), base, error));
-    ASSERT_TRUE(open_image((dir / "image.fwb").string(), image, error));
+    ASSERT_TRUE(open_image(utf8_of(dir / "base.fwb"), base, error));
+    ASSERT_TRUE(open_image(utf8_of(dir / "image.fwb"), image, error));
     ImageHeader header{};
     const std::string baseBytes = read_file(dir / "base.fwb");
     std::copy_n(baseBytes.begin(), header.size(), header.begin());

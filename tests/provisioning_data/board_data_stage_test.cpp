@@ -75,7 +75,7 @@ TEST(ReadBdp, ReportsTheEntryThenTheFirstBadBlobWithItsStatus) {
         std::string imageName;
         testing::internal::CaptureStdout();
         EXPECT_EQ(
-            readBdp((dir / "u.xml").string(), {0x0a01, 0xfb2f, 0xfb2f, 0x0001}, board, imageName),
+            readBdp(utf8_of(dir / "u.xml"), {0x0a01, 0xfb2f, 0xfb2f, 0x0001}, board, imageName),
             c.status);
         const std::string out = testing::internal::GetCapturedStdout();
         const std::string reported = "exprom        :1\nImage Name    :base.fwb\n";

@@ -16,7 +16,7 @@ Reading read_lines(std::string_view content, std::size_t maxLength = kMaxLineLen
     TempDir dir;
     write_file(dir / "input", content);
     platform::File file;
-    EXPECT_FALSE(platform::open_for_reading((dir / "input").string(), file).failed());
+    EXPECT_FALSE(platform::open_for_reading(utf8_of(dir / "input"), file).failed());
     LineReader reader(file, maxLength);
     Reading reading;
     for (std::string line; reader.next(line);) {

@@ -15,7 +15,9 @@ constexpr std::size_t kLineCap = 64 * 1024 * 1024;
 
 struct CollectedDevices final : DeviceListing {
     std::vector<ListedDevice> devices;
-    void list(const ListedDevice& device) override { devices.push_back(device); }
+    void list(const ListedDevice& device, const EntryValues&) override {
+        devices.push_back(device);
+    }
 };
 
 struct CheckCase {
@@ -43,7 +45,7 @@ Checked check_content(const TempDir& dir, std::string_view content,
     UpdateDataCheck check;
     CollectedDevices listed;
     platform::Error error;
-    EXPECT_EQ(check_update_data((dir / "update.xml").string(), listed, check, error), PROVKIT_OK);
+    EXPECT_EQ(check_update_data(utf8_of(dir / "update.xml"), listed, check, error), PROVKIT_OK);
     EXPECT_EQ(listed.devices.size(), check.devices);
     Checked checked;
     checked.devices = check.devices;
@@ -73,8 +75,8 @@ void expect_findings(const Checked& checked, const CheckCase& c) {
 TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
     TempDir dir;
     write_file(dir / "base.fwb", "image");
-    const std::string image = "<image>" + (dir / "base.fwb").string() + "</image>\n";
-    const std::string inlineImage = "<image>" + (dir / "base.fwb").string() + "</image>";
+    const std::string image = "<image>" + utf8_of(dir / "base.fwb") + "</image>\n";
+    const std::string inlineImage = "<image>" + utf8_of(dir / "base.fwb") + "</image>";
     const std::string values = "<mac>0a0b</mac>\n<phy>0c</phy>\n<exprom>False</exprom>\n";
     const std::vector<CheckCase> cases = {
         {"clean entry for two devices",
@@ -122,7 +124,7 @@ TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
          1,
          {{2, "longer than 1024 bytes"}}},
         {"image to the end of its line",
-         key("0a01") + "\n<image>" + (dir / "base.fwb").string() + "\n",
+         key("0a01") + "\n<image>" + utf8_of(dir / "base.fwb") + "\n",
          1,
          {{2, "runs to the end of the line"}, {2, "names no file"}}},
         {"exprom lowercase",
@@ -184,7 +186,7 @@ TEST(CheckUpdateData, ReportsEachSurpriseOnItsLine) {
 TEST(CheckUpdateData, ReportsWhatFwbforge2WouldSilentlyPassOver) {
     TempDir dir;
     write_file(dir / "base.fwb", "image");
-    const std::string image = "<image>" + (dir / "base.fwb").string() + "</image>\n";
+    const std::string image = "<image>" + utf8_of(dir / "base.fwb") + "</image>\n";
     const std::string values = "<mac>0a0b</mac>\n<phy>0c</phy>\n";
     std::string utf16;
     for (const char c : key("0a01") + "\n" + values + image) {
@@ -299,7 +301,7 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
         UpdateDataCheck check;
         CollectedDevices listed;
         platform::Error error;
-        ASSERT_EQ(check_update_data((dir / "update.xml").string(), listed, check, error),
+        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), listed, check, error),
                   PROVKIT_OK);
         ASSERT_EQ(listed.devices.size(), c.devices.size()) << c.name;
         for (std::size_t i = 0; i < c.devices.size(); ++i) {
@@ -312,7 +314,7 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
             EXPECT_EQ(device.exprom, expected.exprom) << c.name;
             EXPECT_EQ(device.imageLine, expected.imageLine) << c.name;
             EntryValues scanned;
-            ASSERT_EQ(get_xml_data(format_device_key(device.id), (dir / "update.xml").string(),
+            ASSERT_EQ(get_xml_data(format_device_key(device.id), utf8_of(dir / "update.xml"),
                                    scanned.macText, scanned.phyText, scanned.imageName,
                                    scanned.exprom),
                       PROVKIT_OK);
@@ -325,7 +327,7 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
     UpdateDataCheck check;
     CollectedDevices listed;
     platform::Error error;
-    EXPECT_EQ(check_update_data((dir / "missing.xml").string(), listed, check, error),
+    EXPECT_EQ(check_update_data(utf8_of(dir / "missing.xml"), listed, check, error),
               PROVKIT_ERR_FILE);
     EXPECT_TRUE(error.missing());
 }

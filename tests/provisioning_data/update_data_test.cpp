@@ -21,9 +21,9 @@ Lookup look_up(std::string_view content) {
     TempDir dir;
     write_file(dir / "update.xml", content);
     Lookup found;
-    found.status = get_xml_data(format_device_key({0x0a01, 0xfb2f, 0xfb2f, 0x0001}),
-                                (dir / "update.xml").string(), found.mac, found.phy, found.image,
-                                found.exprom);
+    found.status =
+        get_xml_data(format_device_key({0x0a01, 0xfb2f, 0xfb2f, 0x0001}),
+                     utf8_of(dir / "update.xml"), found.mac, found.phy, found.image, found.exprom);
     return found;
 }
 

@@ -8,23 +8,45 @@
 #include <iterator>
 #include <span>
 
+std::filesystem::path path_of(std::string_view utf8) {
+    return std::u8string(utf8.begin(), utf8.end());
+}
+
+std::string utf8_of(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
 TempDir::TempDir() {
     std::string made;
-    const std::string prefix =
-        (std::filesystem::temp_directory_path() / "fwbforge2-test-").string();
+    const std::string prefix = utf8_of(std::filesystem::temp_directory_path() / "fwbforge2-test-");
     EXPECT_FALSE(platform::make_unique_directory(prefix, made).failed());
-    path_ = made;
+    path_ = path_of(made);
 }
+
+namespace {
+
+// Windows removes no read-only file.
+void make_writable(const std::filesystem::path& path) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
+    }
+}
+
+} // namespace
 
 TempDir::~TempDir() {
     std::error_code ignored;
+    make_writable(path_);
     std::filesystem::remove_all(path_, ignored);
 }
 
 std::vector<std::string> TempDir::entries() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-        names.push_back(entry.path().filename().string());
+        names.push_back(utf8_of(entry.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -137,10 +159,9 @@ void expect_provisioned(std::string_view base, std::string_view out, std::string
 
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options) {
-    return platform::run_process({program, args, dir.string(), options.umask, options.fileSizeLimit,
+    return platform::run_process({program, args, utf8_of(dir), options.umask, options.fileSizeLimit,
                                   options.ignoreSizeLimitSignal, options.user});
 }
-
 
 std::optional<std::uint32_t> ordinary_user() {
 #ifdef FWBFORGE2_COVERAGE

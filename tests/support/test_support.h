@@ -10,6 +10,19 @@
 #include <string_view>
 #include <vector>
 
+// Cases that need what only POSIX systems have (FIFOs, rlimits, /dev files,
+// symbolic links, owners, signals) skip there.
+#ifdef _WIN32
+inline constexpr bool kOnWindows = true;
+#else
+inline constexpr bool kOnWindows = false;
+#endif
+
+// Paths as the tools take them, in UTF-8 on every system (a plain std::string
+// means the ANSI code page to std::filesystem on Windows).
+std::filesystem::path path_of(std::string_view utf8);
+std::string utf8_of(const std::filesystem::path& path);
+
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
   public:
@@ -18,7 +31,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    std::filesystem::path operator/(std::string_view name) const { return path_ / path_of(name); }
     std::vector<std::string> entries() const;
 
   private:

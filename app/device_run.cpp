@@ -1,0 +1,63 @@
+#include "app/device_run.h"
+
+#include "common/hex.h"
+#include "common/report.h"
+#include "provisioning_data/board_data_stage.h"
+
+namespace {
+
+void print_stage_failure(std::string_view stage, Status status) {
+    print_number_line("fwbforge2: " + std::string(stage) + "() returns ", status);
+}
+
+void take_base_facts(const BaseImage& base, RunFacts& facts) {
+    facts.baseDigest = base.digest;
+    facts.baseVerified =
+        base.chainChecked ? std::optional<bool>(base.unsealed.empty()) : std::nullopt;
+}
+
+} // namespace
+
+Status run_stages(const EntryValues& values, BaseImages& bases, const ProvisionOptions& options,
+                  RunFacts& facts, ProvisionOutcome& outcome) {
+    BoardData boardData;
+    std::string imageName;
+    facts.imageName = values.imageName;
+    if (const Status board = take_board_data(values, boardData, imageName); board != PROVKIT_OK) {
+        print_stage_failure("readBdp", board);
+        return board;
+    }
+    facts.macLength = boardData.macBdpLen;
+    facts.phyLength = boardData.phyBdpLen;
+    facts.exprom = boardData.exprom;
+    const Status status =
+        provision_device(boardData, imageName, facts.outputPath, bases, options, outcome);
+    if (outcome.base != nullptr) {
+        take_base_facts(*outcome.base, facts);
+    }
+    if (status != PROVKIT_OK) {
+        print_stage_failure("provisionFile", status);
+        return status;
+    }
+    facts.outputLength = outcome.outputLength;
+    facts.outputDigest = outcome.outputDigest;
+    return PROVKIT_OK;
+}
+
+void print_closing_lines(const RunFacts& facts, ProvisionOutcome& outcome) {
+    if (facts.dryRun) {
+        print_line("Dry run: would write ", facts.outputPath);
+        print_line("sha256        :", to_hex(*facts.outputDigest));
+    } else {
+        print_line("Custom fwb generated  ", facts.outputPath);
+    }
+    warn_if_base_unsealed(*outcome.base, *facts.imageName);
+}
+
+void fail_unplaced(RunFacts& facts) {
+    print_unable_to_write(facts.outputPath);
+    print_stage_failure("provisionFile", PROVKIT_ERR_FILE);
+    facts.status = PROVKIT_ERR_FILE;
+    facts.outputLength.reset();
+    facts.outputDigest.reset();
+}

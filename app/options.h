@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// fwbforge2's command line: options wherever they stand, up to "--"; the rest positional.
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool all = false;
+    bool json = false;
+    bool dryRun = false;
+    std::optional<std::string> record;
+    std::vector<std::string> positional;
+};
+
+inline constexpr int kCommandLineStatus = 1;
+inline constexpr std::size_t kSingleRunArguments = 6; // VID DID SVID SSID updatedata output
+inline constexpr std::size_t kBatchArguments = 2;     // updatedata outdir
+
+inline constexpr std::string_view kUsageLine =
+    "Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n";
+inline constexpr std::string_view kBatchUsageLine =
+    "Usage:: fwbforge2 --all updatedata.xml outdir\n";
+
+// Nothing when an argument starts with "--" and names no option, or --record has no file.
+std::optional<Options> parse_options(std::span<const std::string> arguments);
+
+// Every mode and option, for --help.
+std::string_view help_text();
+// "fwbforge2 VERSION\n".
+std::string version_text();
+// The project's version, as CMake has it.
+std::string_view tool_version();

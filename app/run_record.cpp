@@ -1,0 +1,149 @@
+#include "app/run_record.h"
+
+#include "app/options.h"
+#include "common/hex.h"
+#include "common/report.h"
+
+#include <array>
+#include <cstdio>
+
+namespace {
+
+template <typename Value> Json or_null(const std::optional<Value>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+Json identifiers_into(Json json, const std::optional<DeviceId>& id) {
+    json["vid"] = id ? Json(hex16(id->vid)) : Json(nullptr);
+    json["did"] = id ? Json(hex16(id->did)) : Json(nullptr);
+    json["svid"] = id ? Json(hex16(id->svid)) : Json(nullptr);
+    json["ssid"] = id ? Json(hex16(id->ssid)) : Json(nullptr);
+    return json;
+}
+
+} // namespace
+
+std::string hex16(std::uint16_t value) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "%04x", unsigned{value});
+    return text.data();
+}
+
+Json digest_json(const std::optional<DigestValue>& digest) {
+    return digest ? Json(to_hex(*digest)) : Json(nullptr);
+}
+
+std::vector<std::string> printed_lines(std::string_view printed) {
+    std::vector<std::string> lines;
+    while (!printed.empty()) {
+        const std::size_t end = printed.find('\n');
+        lines.emplace_back(printed.substr(0, end));
+        printed = end == std::string_view::npos ? std::string_view() : printed.substr(end + 1);
+    }
+    return lines;
+}
+
+Json run_json(const RunFacts& facts) {
+    Json json;
+    json["version"] = tool_version();
+    json["status"] = facts.status;
+    json["dry_run"] = facts.dryRun;
+    json = identifiers_into(std::move(json), facts.id);
+    json["update_data"] = {{"path", facts.updateDataPath},
+                           {"sha256", digest_json(facts.updateDataDigest)}};
+    json["image_name"] = or_null(facts.imageName);
+    json["base"] = {{"path", or_null(facts.imageName)},
+                    {"sha256", digest_json(facts.baseDigest)},
+                    {"verified", or_null(facts.baseVerified)}};
+    json["output"] = {{"path", facts.outputPath},
+                      {"length", or_null(facts.outputLength)},
+                      {"sha256", digest_json(facts.outputDigest)}};
+    json["mac_length"] = or_null(facts.macLength);
+    json["phy_length"] = or_null(facts.phyLength);
+    json["exprom"] = or_null(facts.exprom);
+    if (facts.status != PROVKIT_OK) {
+        json["messages"] = printed_lines(facts.printed);
+    }
+    return json;
+}
+
+Json manifest_entry(const RunFacts& facts, std::string_view fileName) {
+    Json json = identifiers_into(Json::object(), facts.id);
+    json["image_name"] = or_null(facts.imageName);
+    json["status"] = facts.status;
+    if (facts.status != PROVKIT_OK) {
+        json["messages"] = printed_lines(facts.printed);
+        return json;
+    }
+    json["file"] = fileName;
+    json["length"] = or_null(facts.outputLength);
+    json["sha256"] = digest_json(facts.outputDigest);
+    json["base_sha256"] = digest_json(facts.baseDigest);
+    json["mac_length"] = or_null(facts.macLength);
+    json["phy_length"] = or_null(facts.phyLength);
+    json["exprom"] = or_null(facts.exprom);
+    return json;
+}
+
+// Names and lines are bytes, not always UTF-8: what is not shows as U+FFFD.
+std::string json_text(const Json& json) {
+    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string json_line(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::optional<DigestValue> file_digest(std::string_view path) {
+    platform::File file;
+    platform::FileInfo info;
+    if (platform::open_for_reading(path, file).failed() || platform::info_of(file, info).failed() ||
+        info.kind != platform::FileKind::regular) {
+        return std::nullopt;
+    }
+    HashStream hash;
+    DigestValue digest{};
+    platform::Error error;
+    if (!hash_file_range(hash, file, 0, info.size, error) || hash.finish(digest) != PROVKIT_OK) {
+        return std::nullopt;
+    }
+    return digest;
+}
+
+bool RunRecord::fail(std::string_view action, platform::Error error) {
+    print_diagnostic(std::string(action) + " the record " + path_ + ": " + error.reason());
+    return false;
+}
+
+bool RunRecord::open(std::string_view path) {
+    path_ = std::string(path);
+    const platform::Error error = platform::open_appending(path, file_);
+    return !error.failed() || fail("cannot open", error);
+}
+
+bool RunRecord::append(std::string_view lines) {
+    if (const platform::Error error = platform::lock_exclusive(file_); error.failed()) {
+        return fail("cannot lock", error);
+    }
+    platform::FileInfo info;
+    platform::Error error = platform::info_of(file_, info);
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(lines.data()), lines.size());
+    if (!error.failed()) {
+        error = info.kind == platform::FileKind::regular
+                    ? platform::write_all_at(file_, info.size, bytes)
+                    : platform::write_all(file_, bytes);
+        if (error.failed() && info.kind == platform::FileKind::regular) {
+            (void)platform::truncate(file_, info.size);
+        }
+    }
+    if (!error.failed()) {
+        error = platform::sync(file_);
+        error = error.unsupported() ? platform::Error{} : error;
+    }
+    (void)platform::unlock(file_);
+    return !error.failed() || fail("cannot append to", error);
+}
+
+void print_unable_to_record(std::string_view path) {
+    print_line("Unable to write record ", path);
+}
