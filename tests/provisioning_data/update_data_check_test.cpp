@@ -301,8 +301,7 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
         UpdateDataCheck check;
         CollectedDevices listed;
         platform::Error error;
-        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), listed, check, error),
-                  PROVKIT_OK);
+        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), listed, check, error), PROVKIT_OK);
         ASSERT_EQ(listed.devices.size(), c.devices.size()) << c.name;
         for (std::size_t i = 0; i < c.devices.size(); ++i) {
             const ListedDevice& device = listed.devices[i];
