@@ -74,8 +74,15 @@ TEST_F(Fwbforge2, ProvisionsTheBaseImageAndPrintsTheRun) {
 struct PlacementCase {
     std::string name;
     ImageShape shape;
-    std::string exprom;
+    std::string exprom; // empty: the entry has no <exprom> tag
+    std::string mac = "0a0b0c";
+    std::string phy = "d0d1";
 };
+
+std::string entry_without_exprom(std::string_view mac, std::string_view phy) {
+    return kKeyLine + "\n<mac>" + std::string(mac) + "</mac>\n<phy>" + std::string(phy) +
+           "</phy>\n<image>base.fwb</image>\n";
+}
 
 TEST_F(Fwbforge2, KeepsEveryByteOutsideTheRegionWhereverTheRegionLies) {
     const std::vector<PlacementCase> cases = {
@@ -85,16 +92,27 @@ TEST_F(Fwbforge2, KeepsEveryByteOutsideTheRegionWhereverTheRegionLies) {
         {"region ending the file", {12000, 8000, 4000, 5}, "False"},
         {"length not a multiple of any block", {(1 << 20) + 77, 0x9000, 0x800, 6}, "False"},
         {"expansion ROM left on", kBase, "True"},
+        {"no <exprom> tag leaves the expansion ROM on", kBase, ""},
+        {"exactly large enough, the last blob empty", {9000, 7000, 288 + 4, 7}, "False", ""},
+        {"a table-only region ending the file", {7288, 7000, 288, 8}, "False", "", ""},
     };
     for (const PlacementCase& c : cases) {
         write_base(c.shape);
-        write_file(dir / "update.xml", entry("0a0b0c", "d0d1", "base.fwb", c.exprom));
+        write_file(dir / "update.xml", c.exprom.empty()
+                                           ? entry_without_exprom(c.mac, c.phy)
+                                           : entry(c.mac, c.phy, "base.fwb", c.exprom));
         const RunResult r = run_device("out.fwb");
-        EXPECT_EQ(r.status, 0) << c.name << r.out;
         SCOPED_TRACE(c.name);
-        expect_provisioned(base, read_file(dir / "out.fwb"), "\xd0\xd1", "\x0a\x0b\x0c",
-                           c.exprom == "False");
+        const bool cleared = c.exprom == "False";
+        EXPECT_EQ(r.out, progress("base.fwb", static_cast<int>(c.mac.size() / 2),
+                                  static_cast<int>(c.phy.size() / 2), cleared ? 0 : 1) +
+                             "Custom fwb generated  out.fwb\n");
+        EXPECT_EQ(r.status, 0);
+        expect_provisioned(base, read_file(dir / "out.fwb"), hex_to_bytes(c.phy),
+                           hex_to_bytes(c.mac), cleared);
         expect_base_untouched();
+        const RunResult inspected = run_program(dir.path(), FWBINSPECT_PATH, {"out.fwb"});
+        EXPECT_EQ(inspected.status, 0) << inspected.out;
     }
 }
 
@@ -157,6 +175,11 @@ TEST_F(Fwbforge2, AFailedRunPrintsItsLinesAndLeavesTheOutputAsItWas) {
          {5000, 6144, 1024, 1},
          good,
          provisionFails + invalid + returns69,
+         69},
+        {"an empty base",
+         {0, 0, 0, 1},
+         good,
+         provisionFails + "PHY and MAC BDP length Check\n " + returns69,
          69},
         {"base without region fields",
          {4000, 0, 0, 1},

@@ -102,4 +102,10 @@ TEST(InspectImage, TruncatedAndGarbageImagesAreReportedWithoutReadingPastTheEnd)
     put_le32(garbage, 4128, 6144);
     put_le32(garbage, 4132, 300);
     EXPECT_FALSE(inspect(garbage).verified());
+    std::string tooSmallForItsTable = sealed_image();
+    put_le32(tooSmallForItsTable, 4132, 287);
+    const ImageInspection small = inspect(tooSmallForItsTable);
+    ASSERT_EQ(small.entries.size(), 2u);
+    EXPECT_FALSE(small.entries[0].inRegion || small.entries[1].inRegion);
+    EXPECT_FALSE(small.verified());
 }
