@@ -10,6 +10,7 @@
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -226,7 +227,8 @@ class Batch {
     }
 
     Status status() const {
-        for (const Status status : {deviceStatus_, listingStatus_, recordStatus_}) {
+        for (const Status status :
+             {deviceStatus_, listingStatus_, recordStatus_, manifestStatus_}) {
             if (status != PROVKIT_OK) {
                 return status;
             }
@@ -258,7 +260,7 @@ class Batch {
         return status;
     }
 
-    bool write_manifest(const std::string& path, std::string_view text) {
+    static bool write_manifest(const std::string& path, std::string_view text) {
         OutputFile output;
         if (!output.open(path)) {
             return false;
@@ -281,25 +283,53 @@ class Batch {
         print_line("sha256        :", to_hex(digest));
     }
 
-    // The manifest last, through the same writer as the images.
+    // The files the run reads, which the manifest must never replace.
+    bool names_an_input(const std::string& path) const {
+        platform::FileInfo manifest;
+        if (platform::info_of_path(path, manifest).failed()) {
+            return false;
+        }
+        std::set<std::string> inputs = {updateDataPath_};
+        if (options_.record) {
+            inputs.insert(*options_.record);
+        }
+        for (const RunFacts& facts : devices_) {
+            if (facts.imageName) {
+                inputs.insert(*facts.imageName);
+            }
+        }
+        return std::any_of(inputs.begin(), inputs.end(), [&](const std::string& input) {
+            platform::FileInfo info;
+            return !platform::info_of_path(input, info).failed() &&
+                   info.identity == manifest.identity;
+        });
+    }
+
+    bool manifest_could_be_written(const std::string& path) const {
+        if (names_an_input(path)) {
+            print_diagnostic(path + " is a file the run reads");
+            return false;
+        }
+        return options_.dryRun ? newOutputDirectory_ || OutputFile::check(path)
+                               : write_manifest(path, json_text(manifest()));
+    }
+
+    // The manifest last, through the same writer as the images; when it cannot
+    // be written, the manifest printed says so.
     int finish() {
         const std::string path = joined(outputDirectory_, kManifestName);
-        const std::string text = json_text(manifest());
-        Status manifestStatus = PROVKIT_OK;
-        if (options_.dryRun) {
-            if (!options_.json) {
-                print_manifest_would_be(path, text);
-            }
-        } else if (!write_manifest(path, text)) {
+        if (!manifest_could_be_written(path)) {
             say_line("Unable to write manifest ", path);
-            manifestStatus = PROVKIT_ERR_FILE;
+            manifestStatus_ = PROVKIT_ERR_FILE;
+        } else if (options_.dryRun && !options_.json) {
+            print_manifest_would_be(path, json_text(manifest()));
         } else if (!options_.json) {
             print_line("Manifest written  ", path);
         }
         if (options_.json) {
-            print_text(text);
+            print_text(json_text(manifest()));
         }
-        return status() != PROVKIT_OK ? status() : manifestStatus;
+        return status();
     }
 
     const Options& options_;
@@ -316,6 +346,7 @@ class Batch {
     Status deviceStatus_ = PROVKIT_OK;
     Status listingStatus_ = PROVKIT_OK;
     Status recordStatus_ = PROVKIT_OK;
+    Status manifestStatus_ = PROVKIT_OK;
 };
 
 } // namespace

@@ -40,7 +40,9 @@ std::optional<Options> parse_options(std::span<const std::string> arguments) {
             options.json = true;
         } else if (argument == "--dry-run") {
             options.dryRun = true;
-        } else if (argument == "--record" && i + 1 < arguments.size()) {
+        } else if (argument == "--record" && i + 1 < arguments.size() &&
+                   !arguments[i + 1].starts_with("--")) {
+            // An option, or a mistyped one, is not taken for the record's name.
             options.record = arguments[++i];
         } else {
             return std::nullopt;

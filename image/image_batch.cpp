@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -34,6 +35,9 @@ class DigestWork {
     explicit DigestWork(const std::vector<BatchImage>& images)
         : images_(images), results_(images.size()), finished_(images.size(), false) {
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        // Helpers inherit the held signals and keep them held, so that a signal
+        // always reaches the thread that registers the temporaries it removes.
+        const platform::TerminationSignalsHeld held;
         try {
             while (helpers_.size() < std::min(cores, kMostHashingThreads)) {
                 helpers_.emplace_back([this] { work(); });
@@ -111,13 +115,30 @@ std::vector<PlacedImage> ImageBatch::commit() {
     return placed;
 }
 
+// One flush of a filesystem holds for every image in it; where there is none,
+// or it fails, each image's own flush says which are on storage.
+std::vector<bool> ImageBatch::flush_filesystems() const {
+    std::vector<bool> flushed(images_.size(), false);
+    std::map<std::uint64_t, bool> filesystems; // by device: whether its flush held
+    for (std::size_t slot = 0; slot < images_.size(); ++slot) {
+        const platform::File& file = images_[slot].output->file();
+        platform::FileInfo info;
+        if (platform::info_of(file, info).failed()) {
+            continue;
+        }
+        const auto [filesystem, first] = filesystems.try_emplace(info.identity.device, false);
+        if (first) {
+            filesystem->second = !platform::sync_filesystem(file).failed();
+        }
+        flushed[slot] = filesystem->second;
+    }
+    return flushed;
+}
+
 std::vector<PlacedImage> ImageBatch::put_in_place() {
     std::vector<PlacedImage> placed(images_.size());
     DigestWork digests(images_);
-    // One flush of the filesystem holds for every image in it; where there is
-    // none, or it fails, each image's own flush says which are on storage.
-    const bool flushedTogether =
-        !images_.empty() && !platform::sync_filesystem(images_.front().output->file()).failed();
+    const std::vector<bool> flushedTogether = flush_filesystems();
     for (std::size_t slot = 0; slot < images_.size(); ++slot) {
         OutputFile& output = *images_[slot].output;
         const DigestResult& digest = digests.result(slot);
@@ -128,7 +149,7 @@ std::vector<PlacedImage> ImageBatch::put_in_place() {
         if (images_[slot].digest) {
             placed[slot].digest = digest.digest;
         }
-        placed[slot].written = (flushedTogether || output.flush()) && output.put_in_place();
+        placed[slot].written = (flushedTogether[slot] || output.flush()) && output.put_in_place();
     }
     return placed;
 }

@@ -26,7 +26,7 @@ struct PlacedImage {
     std::optional<DigestValue> digest;
 };
 
-// Images put in place together: one flush of their filesystem (or, where that
+// Images put in place together: one flush of each of their filesystems (or, where that
 // cannot be, each image's own), then each renamed onto its output once its
 // digest, computed on the other cores meanwhile, is known, then each directory
 // flushed once. An image counts as written only when all of that has held for
@@ -46,6 +46,8 @@ class ImageBatch {
   private:
     // Flushed and renamed, each once its digest is known; the helpers are done on return.
     std::vector<PlacedImage> put_in_place();
+    // For each slot, whether the flush of its image's filesystem held.
+    std::vector<bool> flush_filesystems() const;
 
     std::vector<BatchImage> images_;
 };

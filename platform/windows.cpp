@@ -410,7 +410,9 @@ Error may_write(std::string_view path) {
     }
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return last_error();
+        // Creating something inside a missing directory is refused with the path's error.
+        const Error error = last_error();
+        return error.code == ERROR_FILE_NOT_FOUND ? Error{ERROR_PATH_NOT_FOUND} : error;
     }
     const bool readOnlyFile =
         (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

@@ -250,6 +250,22 @@ TEST_F(Fwbforge2Modes, JsonIsTheRunsFactsAndMatchesWhatItWrote) {
     const RunResult all = run({"--json", "--all", "update-data.xml", "batch"});
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(all.out, read_file(dir / "batch" / "manifest.json"));
+
+    // A manifest that cannot be written, or would replace what the run reads, is refused.
+    fs::create_directories(dir / "taken" / "manifest.json");
+    fs::create_directory(dir / "inputs");
+    fs::copy_file(dir / "update-data.xml", dir / "inputs" / "manifest.json");
+    for (const std::string outdir : {"taken", "inputs"}) {
+        const std::string manifest = outdir + kSeparator + "manifest.json";
+        const std::string updateData = outdir == "inputs" ? manifest : "update-data.xml";
+        const RunResult refused = run({"--json", "--all", updateData, outdir});
+        EXPECT_EQ(refused.status, 67) << outdir;
+        const json facts = json::parse(refused.out);
+        EXPECT_EQ(facts["status"], 67) << outdir;
+        EXPECT_EQ(joined_lines(facts["messages"]), "Unable to write manifest " + manifest + "\n");
+        EXPECT_EQ(run({"--dry-run", "--all", updateData, outdir}).status, 67) << outdir;
+    }
+    EXPECT_EQ(read_file(dir / "inputs" / "manifest.json"), read_file(dir / "update-data.xml"));
 }
 
 // Runs at once append whole lines; failed runs and batches' devices are recorded too.
@@ -378,6 +394,9 @@ TEST_F(Fwbforge2Modes, OptionsStandAnywhereUntilTheirEndAndUnknownOnesAreRefused
         {{"fb2f", "0a01", "--dry-run", "fb2f", "0001", "update-data.xml", "out.fwb"}, written, 0},
         {{"fb2f", "0a01", "fb2f", "0001", "--", "update-data.xml", "--json"}, written, 0},
         {{"fb2f", "0a01", "fb2f", "0001", "update-data.xml", "--record"}, usage, 1},
+        {{"fb2f", "0a01", "fb2f", "0001", "update-data.xml", "o.fwb", "--record", "--dry-run"},
+         usage,
+         1},
         {{"--all", "update-data.xml"}, "Usage:: fwbforge2 --all updatedata.xml outdir\n", 1},
     };
     for (const OptionCase& c : cases) {
