@@ -98,11 +98,23 @@ void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& reg
     reseal_digest_chain(header, region);
 }
 
-RegionBytes region_bytes(const BdpRegion& region, std::uint32_t bdpSize) {
-    const std::uint64_t dataBytes = bdpSize - kBdpTableSize;
+std::array<OutputStretch, kOutputStretches> output_stretches(const ProvisionedParts& parts,
+                                                             std::uint64_t baseLength) {
+    using Source = OutputStretch::Source;
+    const std::uint64_t tableAt = parts.placement.bdpOffset;
+    const std::uint64_t dataAt = tableAt + kBdpTableSize;
+    const std::uint64_t dataBytes = parts.placement.bdpSize - kBdpTableSize;
     const std::size_t built =
-        static_cast<std::size_t>(std::min<std::uint64_t>(dataBytes, region.data.size()));
-    return {region.table, std::span(region.data).first(built), dataBytes - built};
+        static_cast<std::size_t>(std::min<std::uint64_t>(dataBytes, parts.region.data.size()));
+    const std::uint64_t regionEnd = tableAt + parts.placement.bdpSize;
+    return {{
+        {Source::parts, 0, kHeaderSize, parts.header},
+        {Source::base, kHeaderSize, tableAt - kHeaderSize, {}},
+        {Source::parts, tableAt, kBdpTableSize, parts.region.table},
+        {Source::parts, dataAt, built, std::span(parts.region.data).first(built)},
+        {Source::zeros, dataAt + built, dataBytes - built, {}},
+        {Source::base, regionEnd, baseLength - regionEnd, {}},
+    }};
 }
 
 namespace {

@@ -64,22 +64,31 @@ void reseal_digest_chain(ImageHeader& header, const BdpRegion& region);
 // the region and reseals. Digest failures are reported by calcHash and ignored.
 void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region);
 
-// The bytes a provisioned image's region holds, in order: the table, the data
-// area as built, then zeros up to bdpSize.
-struct RegionBytes {
-    std::span<const std::uint8_t> table;
-    std::span<const std::uint8_t> data;
-    std::uint64_t zeros = 0;
-};
-
-RegionBytes region_bytes(const BdpRegion& region, std::uint32_t bdpSize);
-
 // What provisioning makes of a base image: everything else is the base's bytes.
 struct ProvisionedParts {
     ImageHeader header{}; // sealed
     BdpRegion region;
     BdpPlacement placement;
 };
+
+// One stretch of a provisioned image: the base's own bytes at the same offset,
+// bytes of the parts, or zeros.
+struct OutputStretch {
+    enum class Source { base, parts, zeros };
+    Source source = Source::base;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::span<const std::uint8_t> bytes; // the parts' bytes, for Source::parts
+};
+
+inline constexpr std::size_t kOutputStretches = 6;
+
+// The one rule for the bytes of a provisioned image, which whoever writes,
+// hashes or predicts one follows: in file order, the sealed header, the base
+// up to the region, the region's table, its data area as built, zeros up to
+// bdpSize, and the base to its end. The parts must fit (provision_parts).
+std::array<OutputStretch, kOutputStretches> output_stretches(const ProvisionedParts& parts,
+                                                             std::uint64_t baseLength);
 
 enum class RegionFit { fits, too_small, outside_image };
 

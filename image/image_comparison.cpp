@@ -101,16 +101,16 @@ void lay_zeros_over(std::span<std::uint8_t> block, std::uint64_t blockAt, std::u
     }
 }
 
-// Provisioning's header and region over the base's bytes, in the order the writer writes them.
+// What provisioning lays over the base's bytes, as the writer writes it.
 void lay_provisioned_over(std::span<std::uint8_t> block, std::uint64_t blockAt,
-                          const ProvisionedParts& parts) {
-    lay_over(block, blockAt, parts.header, 0);
-    const RegionBytes region = region_bytes(parts.region, parts.placement.bdpSize);
-    const std::uint64_t tableAt = parts.placement.bdpOffset;
-    const std::uint64_t dataAt = tableAt + region.table.size();
-    lay_over(block, blockAt, region.table, tableAt);
-    lay_over(block, blockAt, region.data, dataAt);
-    lay_zeros_over(block, blockAt, dataAt + region.data.size(), region.zeros);
+                          const ImageSource& source) {
+    for (const OutputStretch& stretch : output_stretches(*source.provisioned, source.length)) {
+        if (stretch.source == OutputStretch::Source::parts) {
+            lay_over(block, blockAt, stretch.bytes, stretch.offset);
+        } else if (stretch.source == OutputStretch::Source::zeros) {
+            lay_zeros_over(block, blockAt, stretch.offset, stretch.length);
+        }
+    }
 }
 
 bool read_block(const ImageSource& source, std::uint64_t offset, std::size_t count,
@@ -126,7 +126,7 @@ bool read_block(const ImageSource& source, std::uint64_t offset, std::size_t cou
         length = offset + got;
     }
     if (source.provisioned != nullptr) {
-        lay_provisioned_over(block, offset, *source.provisioned);
+        lay_provisioned_over(block, offset, source);
     }
     return true;
 }

@@ -111,18 +111,6 @@ void report_write_failure(std::string_view outputPath, std::string_view what, st
     print_line("Unable to write output fwb ", outputPath);
 }
 
-platform::Error write_region(const platform::File& out, std::optional<std::uint64_t> offset,
-                             const RegionBytes& region) {
-    if (const platform::Error error = write_at(out, offset, region.table); error.failed()) {
-        return error;
-    }
-    offset = advanced(offset, region.table.size());
-    if (const platform::Error error = write_at(out, offset, region.data); error.failed()) {
-        return error;
-    }
-    return write_zeros(out, advanced(offset, region.data.size()), region.zeros);
-}
-
 // The paths a run names, for its messages.
 struct RunPaths {
     std::string_view base;
@@ -153,34 +141,55 @@ bool write_bytes(const platform::File& out, std::optional<std::uint64_t> offset,
     return !error.failed();
 }
 
-bool write_sealed_region(const platform::File& out, std::optional<std::uint64_t> offset,
-                         const ProvisionedParts& parts, const RunPaths& paths) {
-    const platform::Error error =
-        write_region(out, offset, region_bytes(parts.region, parts.placement.bdpSize));
+bool write_zeros(const platform::File& out, std::optional<std::uint64_t> offset,
+                 std::uint64_t count, const RunPaths& paths) {
+    const platform::Error error = write_zeros(out, offset, count);
     if (error.failed()) {
         report_write_failure(paths.output, "cannot write", paths.output, error);
     }
     return !error.failed();
 }
 
+// A stretch of the output at its offset, or next when the output streams.
+bool write_stretch(const BaseImage& base, const OutputStretch& stretch, const platform::File& out,
+                   std::optional<std::uint64_t> offset, const RunPaths& paths) {
+    switch (stretch.source) {
+    case OutputStretch::Source::base:
+        return copy_stretch(base, out, offset, stretch.offset, stretch.offset + stretch.length,
+                            paths);
+    case OutputStretch::Source::parts:
+        return write_bytes(out, offset, stretch.bytes, paths);
+    case OutputStretch::Source::zeros:
+        break;
+    }
+    return write_zeros(out, offset, stretch.length, paths);
+}
+
 // The whole base in one copy (sharing extents where the filesystem can), then
 // the sealed header and the region over it.
 bool write_in_place(const BaseImage& base, const ProvisionedParts& parts, const platform::File& out,
                     const RunPaths& paths) {
-    return copy_stretch(base, out, 0, 0, base.length, paths) &&
-           write_bytes(out, 0, parts.header, paths) &&
-           write_sealed_region(out, parts.placement.bdpOffset, parts, paths);
+    if (!copy_stretch(base, out, 0, 0, base.length, paths)) {
+        return false;
+    }
+    for (const OutputStretch& stretch : output_stretches(parts, base.length)) {
+        if (stretch.source != OutputStretch::Source::base &&
+            !write_stretch(base, stretch, out, stretch.offset, paths)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-// An output that cannot seek takes the pieces in file order.
+// An output that cannot seek takes the stretches in file order.
 bool write_in_order(const BaseImage& base, const ProvisionedParts& parts, const platform::File& out,
                     const RunPaths& paths) {
-    const std::uint64_t regionEnd =
-        std::uint64_t{parts.placement.bdpOffset} + parts.placement.bdpSize;
-    return write_bytes(out, std::nullopt, parts.header, paths) &&
-           copy_stretch(base, out, std::nullopt, kHeaderSize, parts.placement.bdpOffset, paths) &&
-           write_sealed_region(out, std::nullopt, parts, paths) &&
-           copy_stretch(base, out, std::nullopt, regionEnd, base.length, paths);
+    for (const OutputStretch& stretch : output_stretches(parts, base.length)) {
+        if (!write_stretch(base, stretch, out, std::nullopt, paths)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool names_base(std::string_view outputPath, const BaseImage& base) {
@@ -191,24 +200,24 @@ bool names_base(std::string_view outputPath, const BaseImage& base) {
 // The output's bytes in file order, as write_in_order writes them, into hash.
 bool hash_output_bytes(const BaseImage& base, const ProvisionedParts& parts, HashStream& hash,
                        platform::Error& error) {
-    const std::uint64_t regionEnd =
-        std::uint64_t{parts.placement.bdpOffset} + parts.placement.bdpSize;
-    const RegionBytes region = region_bytes(parts.region, parts.placement.bdpSize);
-    hash.add(parts.header);
-    if (!hash_file_range(hash, base.file, kHeaderSize, parts.placement.bdpOffset - kHeaderSize,
-                         error)) {
-        return false;
-    }
-    hash.add(region.table);
-    hash.add(region.data);
     static constexpr std::array<std::uint8_t, kCopyBlockSize> zeros{};
-    for (std::uint64_t added = 0; added < region.zeros;) {
-        const auto block =
-            static_cast<std::size_t>(std::min<std::uint64_t>(region.zeros - added, zeros.size()));
-        hash.add(std::span(zeros).first(block));
-        added += block;
+    for (const OutputStretch& stretch : output_stretches(parts, base.length)) {
+        if (stretch.source == OutputStretch::Source::base &&
+            !hash_file_range(hash, base.file, stretch.offset, stretch.length, error)) {
+            return false;
+        }
+        if (stretch.source == OutputStretch::Source::parts) {
+            hash.add(stretch.bytes);
+        }
+        for (std::uint64_t added = 0;
+             stretch.source == OutputStretch::Source::zeros && added < stretch.length;) {
+            const auto block = static_cast<std::size_t>(
+                std::min<std::uint64_t>(stretch.length - added, zeros.size()));
+            hash.add(std::span(zeros).first(block));
+            added += block;
+        }
     }
-    return hash_file_range(hash, base.file, regionEnd, base.length - regionEnd, error);
+    return true;
 }
 
 bool hash_base(BaseImage& base, platform::Error& error) {

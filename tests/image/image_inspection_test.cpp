@@ -34,19 +34,6 @@ ImageInspection inspect(std::string_view image) {
         std::span(reinterpret_cast<const std::uint8_t*>(image.data()), image.size()));
 }
 
-// Which checks hold, in the order header, second area, table, entry 0, entry 1.
-std::string verdicts(const ImageInspection& inspection) {
-    std::string text;
-    for (const DigestCheck* check :
-         {&inspection.headerDigest, &inspection.secondAreaDigest, &inspection.tableDigest}) {
-        text += check->holds() ? '+' : '-';
-    }
-    for (const EntryInspection& entry : inspection.entries) {
-        text += entry.digest.holds() ? '+' : '-';
-    }
-    return text;
-}
-
 } // namespace
 
 TEST(InspectImage, ASealedImageVerifiesWithItsTwoBlobs) {

@@ -42,19 +42,6 @@ ImageInspection inspect_cut_after_opening(const fs::path& path, std::size_t leng
     return inspect_image(read.bytes());
 }
 
-// Which checks hold: header, second area, table, then each entry.
-std::string verdicts(const ImageInspection& inspection) {
-    std::string text;
-    for (const DigestCheck* check :
-         {&inspection.headerDigest, &inspection.secondAreaDigest, &inspection.tableDigest}) {
-        text += check->holds() ? '+' : '-';
-    }
-    for (const EntryInspection& entry : inspection.entries) {
-        text += entry.digest.holds() ? '+' : '-';
-    }
-    return text;
-}
-
 } // namespace
 
 TEST(ReadForInspection, AFileThatShrinksAfterOpeningIsReadAsTheShortFileItBecame) {

@@ -170,3 +170,15 @@ std::optional<std::uint32_t> ordinary_user() {
     return platform::unprivileged_user();
 #endif
 }
+
+std::string verdicts(const ImageInspection& inspection) {
+    std::string text;
+    for (const DigestCheck* check :
+         {&inspection.headerDigest, &inspection.secondAreaDigest, &inspection.tableDigest}) {
+        text += check->holds() ? '+' : '-';
+    }
+    for (const EntryInspection& entry : inspection.entries) {
+        text += entry.digest.holds() ? '+' : '-';
+    }
+    return text;
+}

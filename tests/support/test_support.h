@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/image_inspection.h"
 #include "platform/process.h"
 
 #include <cstddef>
@@ -82,3 +83,7 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
 // An ordinary user for runs that must not be root, or none when the tests run
 // unprivileged or instrumented (such a run could not write its coverage counts).
 std::optional<std::uint32_t> ordinary_user();
+
+// Which checks of an inspection hold, '+' or '-' each: header, second area,
+// table, then each used entry.
+std::string verdicts(const ImageInspection& inspection);
