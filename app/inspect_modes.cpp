@@ -49,22 +49,20 @@ bool read_image(std::string_view path, ImageRead& read, platform::Error& error) 
     return !error.failed();
 }
 
-// The identifiers as fwbforge2 reads them; false, with its refusal said, for
-// the first that does not fit 16 bits.
-bool read_identifiers(const std::array<std::string, 4>& given, DeviceId& id) {
+// The identifiers as fwbforge2 reads them; its refusal of the first that does
+// not fit 16 bits, if one does not.
+std::optional<std::string> read_identifiers(const std::array<std::string, 4>& given, DeviceId& id) {
     const std::array<std::uint16_t*, 4> fields = {&id.vid, &id.did, &id.svid, &id.ssid};
     for (std::size_t i = 0; i < given.size(); ++i) {
         const std::optional<std::uint16_t> value = parse_identifier(given[i]);
         if (!value) {
             const std::string name(kIdentifierNames[i]);
-            print_text(field("refused", name + " " + given[i] +
-                                            " does not fit 16 bits (fwbforge2: Bad " + name + " " +
-                                            given[i] + ")"));
-            return false;
+            return name + " " + given[i] + " does not fit 16 bits (fwbforge2: Bad " + name + " " +
+                   given[i] + ")";
         }
         *fields[i] = *value;
     }
-    return true;
+    return std::nullopt;
 }
 
 std::optional<std::uint16_t> decoded_length(std::string_view text) {
@@ -312,7 +310,16 @@ int expect_image(const ExpectRequest& request) {
     ExpectReport report;
     report.image = request.image;
     report.updateData = request.updateData;
-    if (!read_identifiers(request.identifiers, report.device)) {
+    if (const std::optional<std::string> refusal =
+            read_identifiers(request.identifiers, report.device)) {
+        if (request.json) {
+            print_json({{"image", request.image},
+                        {"device", nullptr},
+                        {"refused", *refusal},
+                        {"asExpected", false}});
+        } else {
+            print_text(field("refused", *refusal));
+        }
         return kCommandLineStatus;
     }
     OpenedImage image;
@@ -388,6 +395,11 @@ int extract_blobs(std::string_view image, std::string_view directory) {
         return PROVKIT_ERR_FILE;
     }
     const ImageInspection inspection = inspect_image(read.bytes());
+    if (!inspection.regionValid) {
+        print_text(field("not extracted", "the BDP region does not lie after the header and "
+                                          "inside the file, holding its table"));
+        return PROVKIT_ERR_DATA;
+    }
     if (!make_directory_if_needed(directory)) {
         return PROVKIT_ERR_FILE;
     }

@@ -86,6 +86,10 @@ BdpPlacement placement_of(std::span<const std::uint8_t> header) {
     return read_bdp_placement(whole);
 }
 
+bool holds_placement(std::span<const std::uint8_t> header) {
+    return header.size() >= kBdpSizeOffset + kBdpFieldSize;
+}
+
 std::uint64_t data_bytes_used(std::span<const std::uint8_t, kBdpTableSize> table,
                               const BdpPlacement& placement) {
     std::uint64_t reached = 0;
@@ -119,7 +123,9 @@ ImageInspection inspect_image(std::span<const std::uint8_t> image) {
     bytes.fileLength = image.size();
     bytes.header = clipped(image, 0, kHeaderSize);
     const BdpPlacement placement = placement_of(bytes.header);
-    bytes.table = clipped(image, placement.bdpOffset, kBdpTableSize);
+    if (holds_placement(bytes.header)) {
+        bytes.table = clipped(image, placement.bdpOffset, kBdpTableSize);
+    }
     if (bytes.table.size() == kBdpTableSize) {
         bytes.dataArea = clipped(image, std::uint64_t{placement.bdpOffset} + kBdpTableSize,
                                  data_area_size(placement));

@@ -53,6 +53,9 @@ struct ImageBytes {
 
 // bdpOffset and bdpSize of a header, or of as much of one as a short file holds.
 BdpPlacement placement_of(std::span<const std::uint8_t> header);
+// Whether as much of a header as a file holds reaches both fields: a table is
+// looked for only where they say.
+bool holds_placement(std::span<const std::uint8_t> header);
 
 // The data-area bytes that the used entries' padded blobs reach, inside a
 // region of placement's size.

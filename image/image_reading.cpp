@@ -49,7 +49,11 @@ platform::Error read_parts(const OpenedImage& image, ImageRead& read) {
         return error;
     }
     const BdpPlacement placement = placement_of(read.header);
+    read.table.clear();
     read.dataArea.clear();
+    if (!holds_placement(read.header)) {
+        return {};
+    }
     if (const platform::Error error =
             read_within(image.file, placement.bdpOffset, kBdpTableSize, read.length, read.table);
         error.failed() || read.table.size() < kBdpTableSize) {

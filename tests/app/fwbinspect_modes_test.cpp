@@ -235,6 +235,11 @@ TEST_F(FwbinspectModes, ExpectSaysWhatFwbforge2WouldRefuseWithItsStatus) {
     EXPECT_EQ(badVid.status, 1);
     EXPECT_EQ(badVid.out,
               "refused            : VID 18086 does not fit 16 bits (fwbforge2: Bad VID 18086)\n");
+    const RunResult badVidJson = inspect(
+        {"device.fwb", "--expect", "18086", "0a01", "fb2f", "0001", "update.xml", "--json"});
+    EXPECT_EQ(badVidJson.status, 1);
+    EXPECT_EQ(json::parse(badVidJson.out)["refused"],
+              "VID 18086 does not fit 16 bits (fwbforge2: Bad VID 18086)");
     EXPECT_EQ(
         inspect({"device.fwb", "--expect", "0x0fb2f", "0a02", "+fb2f", "11h", "update-data.xml"})
             .status,
@@ -302,6 +307,16 @@ TEST_F(FwbinspectModes, ExtractWritesEachBlobOnceAndNeverOverwrites) {
               "extracted          : 2 blobs into \"odd/\"\n");
     write_file(dir / "plain", "x");
     EXPECT_EQ(inspect({"device.fwb", "--extract", "plain"}).status, 67);
+
+    // No region to take blobs from: nothing is made, and the image fails.
+    write_file(dir / "empty.fwb", "");
+    write_file(dir / "region-cut.fwb", image.substr(0, kRegion + 2048));
+    for (const std::string broken : {"empty.fwb", "region-cut.fwb"}) {
+        const RunResult none = inspect({broken, "--extract", "none"});
+        EXPECT_EQ(none.status, 69) << broken;
+        EXPECT_TRUE(none.out.starts_with("not extracted      : the BDP region")) << none.out;
+        EXPECT_FALSE(fs::exists(dir / "none")) << broken;
+    }
 }
 
 TEST_F(FwbinspectModes, SeveralImagesAreReportedInTurnWithTheWorstStatus) {

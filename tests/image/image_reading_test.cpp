@@ -49,9 +49,8 @@ TEST(ReadForInspection, AFileThatShrinksAfterOpeningIsReadAsTheShortFileItBecame
     const std::string base = make_image({kLength, kOffset, kSize, 8});
     write_file(dir / "base.fwb", base);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(
-        provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
-        PROVKIT_OK);
+    ASSERT_EQ(provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
+              PROVKIT_OK);
     testing::internal::GetCapturedStdout();
     const std::string whole = read_file(dir / "image.fwb");
     for (const std::size_t length :
@@ -74,9 +73,8 @@ TEST(CompareImages, TheWritersPartsOverTheBaseAreWhatItWritesAndAShrunkImageIsSh
     TempDir dir;
     write_file(dir / "base.fwb", make_image({kLength, kOffset, kSize, 8}));
     testing::internal::CaptureStdout();
-    ASSERT_EQ(
-        provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
-        PROVKIT_OK);
+    ASSERT_EQ(provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
+              PROVKIT_OK);
     testing::internal::GetCapturedStdout();
     OpenedImage base;
     OpenedImage image;
