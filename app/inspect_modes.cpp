@@ -177,8 +177,9 @@ int compare_with_expected(const OpenedImage& image, const OpenedImage& base,
     const std::vector<ImagePart> layoutParts = image_parts(parts.header, parts.region.table);
     ImageComparison comparison;
     ReadFailure failure;
-    if (!compare_images({&image.file, image.length, nullptr}, {&base.file, base.length, &parts},
-                        layoutParts, comparison, failure)) {
+    if (!compare_images({&image.file, image.length, nullptr, std::nullopt},
+                        {&base.file, base.length, &parts, std::nullopt}, layoutParts, comparison,
+                        failure)) {
         report_unreadable_image(failure.inB ? *report.base : request.image, failure.error);
         return PROVKIT_ERR_FILE;
     }
@@ -263,6 +264,14 @@ bool write_new_file(const std::string& path, std::span<const std::uint8_t> bytes
         return false;
     }
     return true;
+}
+
+// The region its header gives, for an image whose header holds both fields.
+std::optional<BdpPlacement> region_of(const ImageRead& read) {
+    if (!holds_placement(read.header)) {
+        return std::nullopt;
+    }
+    return placement_of(read.header);
 }
 
 } // namespace
@@ -373,9 +382,14 @@ int diff_images(std::string_view a, std::string_view b, bool jsonReport) {
     std::copy(readA.table.begin(), readA.table.end(), table.begin());
     DiffReport report{a, b, {}};
     ReadFailure failure;
-    if (!compare_images({&imageA.file, readA.length, nullptr},
-                        {&imageB.file, imageB.length, nullptr}, image_parts(header, table),
-                        report.comparison, failure)) {
+    ImageRead readB;
+    if (error = read_for_inspection(imageB, readB); error.failed()) {
+        report_unreadable_image(b, error);
+        return PROVKIT_ERR_FILE;
+    }
+    if (!compare_images({&imageA.file, readA.length, nullptr, region_of(readA)},
+                        {&imageB.file, readB.length, nullptr, region_of(readB)},
+                        image_parts(header, table), report.comparison, failure)) {
         report_unreadable_image(failure.inB ? b : a, failure.error);
         return PROVKIT_ERR_FILE;
     }

@@ -1,6 +1,7 @@
 #include "image/image_comparison.h"
 
 #include <algorithm>
+#include <array>
 
 using namespace layout;
 
@@ -176,30 +177,93 @@ std::vector<ImagePart> image_parts(const ImageHeader& header,
     return parts;
 }
 
-bool compare_images(const ImageSource& a, const ImageSource& b, std::span<const ImagePart> parts,
-                    ImageComparison& comparison, ReadFailure& failure) {
-    comparison = {a.length, b.length, {}};
-    failure = {};
+namespace {
+
+// A stretch of a and the stretch of b it is compared with.
+struct PairedStretch {
+    std::uint64_t fromA = 0;
+    std::uint64_t fromB = 0;
+    std::uint64_t length = 0;
+};
+
+// The stretches to compare within the first common bytes: the whole at the same
+// offset, or both regions with each other and what lies outside both at the
+// same offset.
+std::vector<PairedStretch> paired_stretches(const ImageSource& a, const ImageSource& b,
+                                            std::uint64_t common) {
+    if (!a.region || !b.region) {
+        return {{0, 0, common}};
+    }
+    const auto end = [](const BdpPlacement& placement) {
+        return std::uint64_t{placement.bdpOffset} + placement.bdpSize;
+    };
+    const std::uint64_t regionLength =
+        std::min({std::uint64_t{a.region->bdpSize}, std::uint64_t{b.region->bdpSize},
+                  a.length - std::min(a.length, std::uint64_t{a.region->bdpOffset}),
+                  b.length - std::min(b.length, std::uint64_t{b.region->bdpOffset})});
+    std::vector<PairedStretch> stretches;
+    if (regionLength > 0) {
+        stretches.push_back({a.region->bdpOffset, b.region->bdpOffset, regionLength});
+    }
+    std::array<std::pair<std::uint64_t, std::uint64_t>, 2> regions = {
+        {{a.region->bdpOffset, end(*a.region)}, {b.region->bdpOffset, end(*b.region)}}};
+    std::sort(regions.begin(), regions.end());
+    std::uint64_t at = 0;
+    for (const auto& [from, to] : regions) {
+        if (at < std::min(from, common)) {
+            stretches.push_back({at, at, std::min(from, common) - at});
+        }
+        at = std::max(at, to);
+    }
+    if (at < common) {
+        stretches.push_back({at, at, common - at});
+    }
+    return stretches;
+}
+
+// False when a read fails; a file found shorter ends the stretch there.
+bool compare_stretch(const ImageSource& a, const ImageSource& b, const PairedStretch& stretch,
+                     std::span<const ImagePart> parts, ImageComparison& comparison,
+                     ReadFailure& failure) {
     std::vector<std::uint8_t> blockA;
     std::vector<std::uint8_t> blockB;
-    for (std::uint64_t offset = 0; offset < std::min(comparison.lengthA, comparison.lengthB);) {
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(
-            kBlockSize, std::min(comparison.lengthA, comparison.lengthB) - offset));
-        if (!read_block(a, offset, count, comparison.lengthA, blockA, failure.error)) {
+    for (std::uint64_t done = 0; done < stretch.length;) {
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, stretch.length - done));
+        if (!read_block(a, stretch.fromA + done, count, comparison.lengthA, blockA,
+                        failure.error)) {
             return false;
         }
-        if (!read_block(b, offset, count, comparison.lengthB, blockB, failure.error)) {
+        if (!read_block(b, stretch.fromB + done, count, comparison.lengthB, blockB,
+                        failure.error)) {
             failure.inB = true;
             return false;
         }
         const std::size_t both = std::min(blockA.size(), blockB.size());
-        note_differences(std::span(blockA).first(both), std::span(blockB).first(both), offset,
-                         parts, comparison.differences);
-        offset += both;
+        note_differences(std::span(blockA).first(both), std::span(blockB).first(both),
+                         stretch.fromA + done, parts, comparison.differences);
+        done += both;
         if (both < count) {
             break;
         }
     }
+    return true;
+}
+
+} // namespace
+
+bool compare_images(const ImageSource& a, const ImageSource& b, std::span<const ImagePart> parts,
+                    ImageComparison& comparison, ReadFailure& failure) {
+    comparison = {a.length, b.length, {}};
+    failure = {};
+    for (const PairedStretch& stretch :
+         paired_stretches(a, b, std::min(comparison.lengthA, comparison.lengthB))) {
+        if (!compare_stretch(a, b, stretch, parts, comparison, failure)) {
+            return false;
+        }
+    }
+    std::sort(comparison.differences.begin(), comparison.differences.end(),
+              [](const PartDifference& x, const PartDifference& y) { return x.offset < y.offset; });
     if (comparison.lengthA != comparison.lengthB) {
         comparison.differences.push_back(
             {"length", std::min(comparison.lengthA, comparison.lengthB)});

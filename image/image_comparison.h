@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ struct ImageSource {
     const platform::File* file = nullptr;
     std::uint64_t length = 0; // as when opened
     const ProvisionedParts* provisioned = nullptr;
+    // Where its header puts the region; when both images give one, their regions
+    // are compared with each other wherever each lies.
+    std::optional<BdpPlacement> region;
 };
 
 struct PartDifference {
@@ -47,7 +51,9 @@ struct ReadFailure {
     platform::Error error;
 };
 
-// Compares a with b in blocks, naming each part of parts where they differ
-// with the first offset where they do. False when a read fails.
+// Compares a with b in blocks, naming each part of parts (a's) where they
+// differ with a's first offset where they do: byte by byte at the same offset,
+// or, where both give their region, the regions with each other and the rest
+// at the same offset. False when a read fails.
 bool compare_images(const ImageSource& a, const ImageSource& b, std::span<const ImagePart> parts,
                     ImageComparison& comparison, ReadFailure& failure);

@@ -267,6 +267,23 @@ TEST_F(FwbinspectModes, DiffNamesEachDifferingPartAndTheLength) {
     EXPECT_EQ(differences_of(report), differences_of(other.out));
     EXPECT_FALSE(report["identical"]);
 
+    // The same device from a base whose region lies elsewhere: the regions are
+    // compared with each other, the rest at the same offsets.
+    std::string moved = read_file(dir / "example-base.fwb");
+    std::swap_ranges(moved.begin() + kRegion, moved.begin() + kRegion + 4096,
+                     moved.begin() + 2 * kRegion);
+    put_le32(moved, 0x1020, 2 * kRegion);
+    write_file(dir / "moved-base.fwb", moved);
+    std::string movedUpdate = read_file(dir / "update-data.xml");
+    for (std::size_t at; (at = movedUpdate.find("example-base.fwb")) != std::string::npos;) {
+        movedUpdate.replace(at, 16, "moved-base.fwb");
+    }
+    write_file(dir / "update-data.xml", movedUpdate);
+    provision(kDevice, "moved.fwb");
+    EXPECT_EQ(differences_of(inspect({"--diff", "device.fwb", "moved.fwb"}).out),
+              (std::vector<std::string>{at("header digest", 0), at("second-area digest", 224),
+                                        at("bdpOffset", 0x1022)}));
+
     write_file(dir / "longer.fwb", read_file(dir / "device.fwb") + "tail");
     EXPECT_EQ(differences_of(inspect({"--diff", "device.fwb", "longer.fwb"}).out),
               std::vector{at("length", kImageSize)});

@@ -89,13 +89,15 @@ TEST(CompareImages, TheWritersPartsOverTheBaseAreWhatItWritesAndAShrunkImageIsSh
     const std::vector<ImagePart> layout = image_parts(parts.header, parts.region.table);
     ImageComparison comparison;
     ReadFailure failure;
-    ASSERT_TRUE(compare_images({&image.file, image.length}, {&base.file, base.length, &parts},
-                               layout, comparison, failure));
+    ASSERT_TRUE(compare_images({&image.file, image.length, nullptr, std::nullopt},
+                               {&base.file, base.length, &parts, std::nullopt}, layout, comparison,
+                               failure));
     EXPECT_TRUE(comparison.differences.empty());
 
     fs::resize_file(dir / "image.fwb", kOffset + 7);
-    ASSERT_TRUE(compare_images({&image.file, image.length}, {&base.file, base.length, &parts},
-                               layout, comparison, failure));
+    ASSERT_TRUE(compare_images({&image.file, image.length, nullptr, std::nullopt},
+                               {&base.file, base.length, &parts, std::nullopt}, layout, comparison,
+                               failure));
     ASSERT_EQ(comparison.differences.size(), 1u);
     EXPECT_EQ(comparison.differences[0].part, "length");
     EXPECT_EQ(comparison.differences[0].offset, kOffset + 7);
