@@ -34,12 +34,15 @@ std::optional<std::size_t> entry_key_at(std::string_view line, std::string_view 
 // The expansion-ROM switch a "<exprom>" value gives.
 std::uint32_t exprom_switch(std::string_view value);
 
+// An entry without an "<exprom>" tag keeps the expansion ROM.
+inline constexpr std::uint32_t kExpromUntilTagged = 1;
+
 // The values an entry gives, as the lines of the entry set them.
 struct EntryValues {
     std::string macText;
     std::string phyText;
     std::string imageName;
-    std::uint32_t exprom = 1;
+    std::uint32_t exprom = kExpromUntilTagged;
 };
 
 // The first occurrence of each tag in a text, and its value.

@@ -239,8 +239,6 @@ class Cohorts {
     void close_all() { open_ = 0; }
 
   private:
-    static constexpr std::uint32_t kExpromUntilTagged = EntryValues{}.exprom;
-
     void swap_unless_same(std::size_t a, std::size_t b) {
         if (a != b) {
             std::swap(cohorts_[a], cohorts_[b]);

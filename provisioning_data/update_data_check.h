@@ -19,7 +19,7 @@ struct ListedDevice {
     std::size_t imageLine = 0;             // 0 when no "<image>" follows before the end of the file
     std::optional<std::uint16_t> macBytes; // the decoded length; none when the text is invalid
     std::optional<std::uint16_t> phyBytes;
-    std::uint32_t exprom = 1;
+    std::uint32_t exprom = kExpromUntilTagged;
     std::string_view imageName; // held by the check
 };
 
