@@ -119,8 +119,7 @@ TEST_F(FwbinspectModes, ExpectNamesThePartOfEachFlippedByte) {
         {kImageSize - 1, "content after the region"},
     };
     for (const FlipCase& c : cases) {
-        fs::copy_file(dir / "device.fwb", dir / "flipped.fwb",
-                      fs::copy_options::overwrite_existing);
+        write_file(dir / "flipped.fwb", read_file(dir / "device.fwb"));
         flip_byte("flipped.fwb", c.offset);
         const RunResult r = expect("flipped.fwb");
         EXPECT_EQ(r.status, 69) << c.part;

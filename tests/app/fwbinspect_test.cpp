@@ -172,7 +172,9 @@ TEST_F(Fwbinspect, JsonStatesTheSameFactsAsTheText) {
 TEST_F(Fwbinspect, FilesThatCannotBeReadAndWrongCommandLines) {
     const RunResult missing = inspect({"missing.fwb"});
     EXPECT_EQ(missing.out, "Unable to read fwb missing.fwb\n");
-    EXPECT_EQ(missing.err, "fwbinspect: cannot read missing.fwb: No such file or directory\n");
+    EXPECT_EQ(missing.err, std::string("fwbinspect: cannot read missing.fwb: ") +
+                               (kOnWindows ? "File not found" : "No such file or directory") +
+                               "\n");
     EXPECT_EQ(missing.status, 67);
     fs::create_directory(dir / "folder.fwb");
     EXPECT_EQ(inspect({"folder.fwb"}).status, 67);
