@@ -252,7 +252,8 @@ class Cohorts {
 // One pass over the file, with every device whose entry is open at this line.
 class Scan {
   public:
-    Scan(DeviceListing& listing, UpdateDataCheck& check) : listing_(listing), check_(check) {}
+    Scan(DeviceListing& listing, UpdateDataCheck& check)
+        : listing_(listing), check_(check), wantsValues_(listing.wants_values()) {}
 
     void take(std::size_t number, std::string_view line) {
         if (firstListing_.empty()) {
@@ -308,10 +309,11 @@ class Scan {
                            "open here or listed after it is found");
         for (std::size_t i = listedUpTo_; i < pending_.size(); ++i) {
             if (pending_[i].closed) {
-                list(pending_[i]);
+                list(i);
             }
         }
         pending_.clear();
+        pendingValues_.clear();
         listedUpTo_ = 0;
         cohorts_.close_all();
     }
@@ -351,7 +353,6 @@ class Scan {
     // A device listed, in listing order; closed once its entry was read to its end.
     struct Pending {
         ListedDevice device;
-        EntryValues values;
         bool closed = false;
     };
 
@@ -463,24 +464,30 @@ class Scan {
         pending.device.id = id;
         pending.device.keyLine = number;
         pending_.push_back(pending);
+        if (wantsValues_) {
+            pendingValues_.emplace_back();
+        }
         return firstPending_ + pending_.size() - 1;
     }
 
-    void list(const Pending& pending) {
-        listing_.list(pending.device, pending.values);
+    // The i-th pending device.
+    void list(std::size_t i) {
+        static const EntryValues kNotKept;
+        listing_.list(pending_[i].device, wantsValues_ ? pendingValues_[i] : kNotKept);
         ++check_.devices;
     }
 
     // Devices close in the order they were listed, all those on a line at once.
     void list_closed_devices() {
         while (listedUpTo_ < pending_.size() && pending_[listedUpTo_].closed) {
-            list(pending_[listedUpTo_]);
+            list(listedUpTo_);
             ++listedUpTo_;
         }
         // Mostly at once: few entries are open at a time.
         if (listedUpTo_ == pending_.size()) {
             firstPending_ += pending_.size();
             pending_.clear();
+            pendingValues_.clear();
             listedUpTo_ = 0;
         }
     }
@@ -602,8 +609,8 @@ class Scan {
             device.exprom = cohort.values.exprom;
             device.imageName = imageName;
             device.imageLine = imageLine;
-            if (listing_.wants_values()) {
-                pending.values = cohort.values;
+            if (wantsValues_) {
+                pendingValues_[number - firstPending_] = cohort.values;
             }
             if (!cohort.sawMac) {
                 report(device.keyLine,
@@ -674,6 +681,10 @@ class Scan {
     UpdateDataCheck& check_;
     FirstListings firstListing_;
     std::vector<Pending> pending_; // from the first device not yet listed, or a few before
+    // Each pending device's values, beside pending_, only for a listing that wants them: the
+    // strings would cost every other check time.
+    const bool wantsValues_;
+    std::vector<EntryValues> pendingValues_;
     std::size_t firstPending_ = 0; // the number of pending_'s first device
     std::size_t listedUpTo_ = 0;   // pending_'s devices before this one are listed
     Cohorts cohorts_;
