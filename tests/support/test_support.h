@@ -19,6 +19,14 @@ inline constexpr bool kOnWindows = true;
 inline constexpr bool kOnWindows = false;
 #endif
 
+// An instrumented program rewrites its counts on exit; under a file-size limit
+// that write is cut short and the counts of earlier runs are lost.
+#ifdef FWBFORGE2_COVERAGE
+inline constexpr bool kCountsCoverage = true;
+#else
+inline constexpr bool kCountsCoverage = false;
+#endif
+
 // Paths as the tools take them, in UTF-8 on every system (a plain std::string
 // means the ANSI code page to std::filesystem on Windows).
 std::filesystem::path path_of(std::string_view utf8);
