@@ -187,17 +187,20 @@ void put_blob_length(LineBuffer& line, std::optional<std::uint16_t> length) {
     line.put(*length == 1 ? " byte" : " bytes");
 }
 
+// A device's line begins so; the digits are put in place.
+constexpr std::string_view kDeviceLineStart = "device vid=hhhh did=hhhh svid=hhhh ssid=hhhh: line";
+constexpr std::size_t kVidInLine = kDeviceLineStart.find("hhhh");
+constexpr std::size_t kDidInLine = kDeviceLineStart.find("hhhh", kVidInLine + 4);
+constexpr std::size_t kSvidInLine = kDeviceLineStart.find("hhhh", kDidInLine + 4);
+constexpr std::size_t kSsidInLine = kDeviceLineStart.find("hhhh", kSvidInLine + 4);
+
 void append_device_line(std::string& text, const ListedDevice& device, RenderedTexts& names) {
     LineBuffer line;
-    line.put("device vid=");
-    line.put_hex16(device.id.vid);
-    line.put(" did=");
-    line.put_hex16(device.id.did);
-    line.put(" svid=");
-    line.put_hex16(device.id.svid);
-    line.put(" ssid=");
-    line.put_hex16(device.id.ssid);
-    line.put(": line");
+    line.put(kDeviceLineStart);
+    line.put_hex16_at(kVidInLine, device.id.vid);
+    line.put_hex16_at(kDidInLine, device.id.did);
+    line.put_hex16_at(kSvidInLine, device.id.svid);
+    line.put_hex16_at(kSsidInLine, device.id.ssid);
     if (device.imageLine != 0) {
         line.put("s ");
         line.put_number(device.keyLine);
