@@ -266,12 +266,13 @@ bool write_new_file(const std::string& path, std::span<const std::uint8_t> bytes
     return true;
 }
 
-// The region its header gives, for an image whose header holds both fields.
+// The region its header gives, when it lies after the header and inside the file.
 std::optional<BdpPlacement> region_of(const ImageRead& read) {
-    if (!holds_placement(read.header)) {
+    const BdpPlacement placement = placement_of(read.header);
+    if (!holds_placement(read.header) || !region_inside_image(placement, read.length)) {
         return std::nullopt;
     }
-    return placement_of(read.header);
+    return placement;
 }
 
 } // namespace

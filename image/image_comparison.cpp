@@ -75,10 +75,13 @@ const ImagePart& part_at(std::span<const ImagePart> parts, std::uint64_t offset)
 }
 
 void note(std::vector<PartDifference>& differences, const std::string& part, std::uint64_t offset) {
-    const bool noted = std::any_of(differences.begin(), differences.end(),
-                                   [&](const PartDifference& d) { return d.part == part; });
-    if (!noted) {
+    const auto noted = std::find_if(differences.begin(), differences.end(),
+                                    [&](const PartDifference& d) { return d.part == part; });
+    if (noted == differences.end()) {
         differences.push_back({part, offset});
+    } else {
+        // Stretches are not compared in offset order: the first offset is the lowest.
+        noted->offset = std::min(noted->offset, offset);
     }
 }
 
@@ -124,7 +127,7 @@ bool read_block(const ImageSource& source, std::uint64_t offset, std::size_t cou
     }
     block.resize(got);
     if (got < count) {
-        length = offset + got;
+        length = std::min(length, offset + got);
     }
     if (source.provisioned != nullptr) {
         lay_provisioned_over(block, offset, source);
@@ -187,18 +190,15 @@ struct PairedStretch {
 };
 
 // The stretches to compare within the first common bytes: the whole at the same
-// offset, or both regions with each other and what lies outside both at the
-// same offset.
+// offset, or both regions with each other (as far as the larger reaches in both
+// files) and what lies outside both at the same offset.
 std::vector<PairedStretch> paired_stretches(const ImageSource& a, const ImageSource& b,
                                             std::uint64_t common) {
     if (!a.region || !b.region) {
         return {{0, 0, common}};
     }
-    const auto end = [](const BdpPlacement& placement) {
-        return std::uint64_t{placement.bdpOffset} + placement.bdpSize;
-    };
     const std::uint64_t regionLength =
-        std::min({std::uint64_t{a.region->bdpSize}, std::uint64_t{b.region->bdpSize},
+        std::min({std::max(std::uint64_t{a.region->bdpSize}, std::uint64_t{b.region->bdpSize}),
                   a.length - std::min(a.length, std::uint64_t{a.region->bdpOffset}),
                   b.length - std::min(b.length, std::uint64_t{b.region->bdpOffset})});
     std::vector<PairedStretch> stretches;
@@ -206,7 +206,8 @@ std::vector<PairedStretch> paired_stretches(const ImageSource& a, const ImageSou
         stretches.push_back({a.region->bdpOffset, b.region->bdpOffset, regionLength});
     }
     std::array<std::pair<std::uint64_t, std::uint64_t>, 2> regions = {
-        {{a.region->bdpOffset, end(*a.region)}, {b.region->bdpOffset, end(*b.region)}}};
+        {{a.region->bdpOffset, a.region->bdpOffset + regionLength},
+         {b.region->bdpOffset, b.region->bdpOffset + regionLength}}};
     std::sort(regions.begin(), regions.end());
     std::uint64_t at = 0;
     for (const auto& [from, to] : regions) {

@@ -283,6 +283,17 @@ TEST_F(FwbinspectModes, DiffNamesEachDifferingPartAndTheLength) {
               (std::vector<std::string>{at("header digest", 0), at("second-area digest", 224),
                                         at("bdpOffset", 0x1022)}));
 
+    // Regions of different sizes are compared as far as the larger reaches.
+    write_file(dir / "large-region.fwb", make_image({65536, 8192, 8192, 3}));
+    std::string smallRegion = make_image({65536, 8192, 4096, 3});
+    smallRegion[14000] = static_cast<char>(smallRegion[14000] ^ 1);
+    write_file(dir / "small-region.fwb", smallRegion);
+    const std::vector<std::string> sized =
+        differences_of(inspect({"--diff", "large-region.fwb", "small-region.fwb"}).out);
+    EXPECT_TRUE(std::any_of(sized.begin(), sized.end(), [](const std::string& d) {
+        return d.ends_with("@14000");
+    })) << testing::PrintToString(sized);
+
     write_file(dir / "longer.fwb", read_file(dir / "device.fwb") + "tail");
     EXPECT_EQ(differences_of(inspect({"--diff", "device.fwb", "longer.fwb"}).out),
               std::vector{at("length", kImageSize)});
