@@ -617,11 +617,11 @@ void forget_removal_on_termination_signal(std::size_t slot) {
 TerminationSignalsHeld::TerminationSignalsHeld() {
     static_assert(sizeof(sigset_t) <= sizeof saved_);
     const sigset_t held = termination_signals();
-    ::sigprocmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved_));
+    ::pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(saved_));
 }
 
 TerminationSignalsHeld::~TerminationSignalsHeld() {
-    ::sigprocmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
+    ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_), nullptr);
 }
 
 void fill_closed_standard_streams() {
