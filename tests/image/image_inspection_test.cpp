@@ -12,12 +12,7 @@ constexpr std::size_t kSize = 1024;
 // A 12 KiB image sealed for a 5-byte PHY blob and a 6-byte MAC blob.
 std::string sealed_image() {
     std::string image = make_image({12288, kOffset, kSize, 8});
-    BoardData board;
-    board.exprom = 0;
-    board.phyBdpLen = 5;
-    board.macBdpLen = 6;
-    std::fill_n(board.phyBdp.begin(), 5, 0xaa);
-    std::fill_n(board.macBdp.begin(), 6, 0xbb);
+    const BoardData board = small_board_data();
     ImageHeader header;
     std::copy_n(image.begin(), header.size(), header.begin());
     BdpRegion region;

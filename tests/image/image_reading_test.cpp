@@ -20,16 +20,6 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-BoardData board_data() {
-    BoardData board;
-    board.exprom = 0;
-    board.phyBdpLen = 5;
-    board.macBdpLen = 6;
-    std::fill_n(board.phyBdp.begin(), 5, 0xaa);
-    std::fill_n(board.macBdp.begin(), 6, 0xbb);
-    return board;
-}
-
 // What the inspector makes of the file at path, read through an open handle
 // after the file was cut to length behind its back.
 ImageInspection inspect_cut_after_opening(const fs::path& path, std::size_t length,
@@ -49,8 +39,9 @@ TEST(ReadForInspection, AFileThatShrinksAfterOpeningIsReadAsTheShortFileItBecame
     const std::string base = make_image({kLength, kOffset, kSize, 8});
     write_file(dir / "base.fwb", base);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
-              PROVKIT_OK);
+    ASSERT_EQ(
+        provisionFile(small_board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
+        PROVKIT_OK);
     testing::internal::GetCapturedStdout();
     const std::string whole = read_file(dir / "image.fwb");
     for (const std::size_t length :
@@ -73,8 +64,9 @@ TEST(CompareImages, TheWritersPartsOverTheBaseAreWhatItWritesAndAShrunkImageIsSh
     TempDir dir;
     write_file(dir / "base.fwb", make_image({kLength, kOffset, kSize, 8}));
     testing::internal::CaptureStdout();
-    ASSERT_EQ(provisionFile(board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
-              PROVKIT_OK);
+    ASSERT_EQ(
+        provisionFile(small_board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
+        PROVKIT_OK);
     testing::internal::GetCapturedStdout();
     OpenedImage base;
     OpenedImage image;
@@ -85,7 +77,7 @@ TEST(CompareImages, TheWritersPartsOverTheBaseAreWhatItWritesAndAShrunkImageIsSh
     const std::string baseBytes = read_file(dir / "base.fwb");
     std::copy_n(baseBytes.begin(), header.size(), header.begin());
     ProvisionedParts parts;
-    ASSERT_EQ(provision_parts(board_data(), header, base.length, parts), RegionFit::fits);
+    ASSERT_EQ(provision_parts(small_board_data(), header, base.length, parts), RegionFit::fits);
     const std::vector<ImagePart> layout = image_parts(parts.header, parts.region.table);
     ImageComparison comparison;
     ReadFailure failure;

@@ -182,3 +182,13 @@ std::string verdicts(const ImageInspection& inspection) {
     }
     return text;
 }
+
+BoardData small_board_data() {
+    BoardData board;
+    board.exprom = 0;
+    board.phyBdpLen = 5;
+    board.macBdpLen = 6;
+    std::fill_n(board.phyBdp.begin(), 5, 0xaa);
+    std::fill_n(board.macBdp.begin(), 6, 0xbb);
+    return board;
+}

@@ -95,3 +95,6 @@ std::optional<std::uint32_t> ordinary_user();
 // Which checks of an inspection hold, '+' or '-' each: header, second area,
 // table, then each used entry.
 std::string verdicts(const ImageInspection& inspection);
+
+// A 5-byte PHY blob of 0xaa and a 6-byte MAC blob of 0xbb, the expansion ROM cleared.
+BoardData small_board_data();
