@@ -16,27 +16,13 @@ namespace {
 
 constexpr std::string_view kManifestName = "manifest.json";
 
-bool is_separator(char c) {
-    return platform::kPathSeparators.find(c) != std::string_view::npos;
-}
-
-std::string parent_directory(std::string_view path) {
-    while (path.size() > 1 && is_separator(path.back())) {
-        path.remove_suffix(1);
+// The directory holding a directory's name: "out/" is out, in ".".
+std::string parent_directory(std::string_view directory) {
+    while (directory.size() > 1 &&
+           platform::kPathSeparators.find(directory.back()) != std::string_view::npos) {
+        directory.remove_suffix(1);
     }
-    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
-    if (slash == std::string_view::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string(path.substr(0, 1)) : std::string(path.substr(0, slash));
-}
-
-std::string joined(std::string_view directory, std::string_view name) {
-    std::string path(directory);
-    if (path.empty() || !is_separator(path.back())) {
-        path.push_back(platform::kPathSeparators.front());
-    }
-    return path.append(name);
+    return platform::directory_of(directory);
 }
 
 std::string image_file_name(DeviceId id) {
@@ -170,7 +156,7 @@ class Batch {
         facts.id = device.id;
         facts.updateDataPath = updateDataPath_;
         facts.updateDataDigest = updateDataDigest_;
-        facts.outputPath = joined(outputDirectory_, image_file_name(device.id));
+        facts.outputPath = platform::joined_path(outputDirectory_, image_file_name(device.id));
         ProvisionOptions provision;
         provision.dryRun = options_.dryRun;
         provision.digests = true;
@@ -317,7 +303,7 @@ class Batch {
     // The manifest last, through the same writer as the images; when it cannot
     // be written, the manifest printed says so.
     int finish() {
-        const std::string path = joined(outputDirectory_, kManifestName);
+        const std::string path = platform::joined_path(outputDirectory_, kManifestName);
         if (!manifest_could_be_written(path)) {
             say_line("Unable to write manifest ", path);
             manifestStatus_ = PROVKIT_ERR_FILE;

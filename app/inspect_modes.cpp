@@ -222,6 +222,7 @@ std::string entry_file_name(const EntryInspection& entry) {
     return prefix + "type-" + std::to_string(entry.type) + ".bin";
 }
 
+// Always "/", which every system takes, so that the names printed are the same everywhere.
 std::string joined(std::string_view directory, std::string_view name) {
     std::string path(directory);
     if (!path.ends_with('/')) {

@@ -9,24 +9,8 @@ constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kStickyBit = 01000;
 constexpr int kOpenAttempts = 100;
 
-std::string directory_of(std::string_view path) {
-    const std::size_t slash = path.find_last_of(platform::kPathSeparators);
-    if (slash == std::string_view::npos) {
-        return ".";
-    }
-    // A root ("/", "C:\\") keeps its separator.
-    const bool root = slash == 0 || path[slash - 1] == ':';
-    return std::string(path.substr(0, root ? slash + 1 : slash));
-}
-
-// A root directory ends in its separator already.
 std::string temporary_prefix(std::string_view directory) {
-    std::string prefix(directory);
-    if (platform::kPathSeparators.find(prefix.back()) == std::string_view::npos) {
-        prefix.push_back(platform::kPathSeparators.front());
-    }
-    prefix.append(kTemporaryName);
-    return prefix;
+    return platform::joined_path(directory, kTemporaryName);
 }
 
 } // namespace
@@ -138,7 +122,7 @@ bool OutputFile::open_existing(std::string_view path, platform::File& output) {
 
 bool OutputFile::prepare_replacement(std::string_view path, const platform::FileInfo* replaced) {
     replacing_ = true;
-    directory_ = directory_of(target_);
+    directory_ = platform::directory_of(target_);
     if (!create_temporary(directory_)) {
         return false;
     }
@@ -246,7 +230,7 @@ bool OutputFile::check(std::string_view path) {
         return fail("cannot write to", path, found);
     }
     if (found.failed()) {
-        const std::string directory = directory_of(path);
+        const std::string directory = platform::directory_of(path);
         const platform::Error error = platform::may_write(directory);
         return !error.failed() || fail("cannot create a temporary file in", directory, error);
     }

@@ -25,4 +25,29 @@ bool names_a_file(std::string_view path) {
     return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
+namespace {
+
+bool is_separator(char c) {
+    return kPathSeparators.find(c) != std::string_view::npos;
+}
+
+} // namespace
+
+std::string directory_of(std::string_view path) {
+    const std::size_t slash = path.find_last_of(kPathSeparators);
+    if (slash == std::string_view::npos) {
+        return ".";
+    }
+    const bool root = slash == 0 || path[slash - 1] == ':';
+    return std::string(path.substr(0, root ? slash + 1 : slash));
+}
+
+std::string joined_path(std::string_view directory, std::string_view name) {
+    std::string path(directory);
+    if (path.empty() || !is_separator(path.back())) {
+        path.push_back(kPathSeparators.front());
+    }
+    return path.append(name);
+}
+
 } // namespace platform

@@ -87,6 +87,11 @@ void use_binary_standard_streams();
 
 // A path holding a NUL byte names no file, so it is refused rather than cut short.
 bool names_a_file(std::string_view path);
+// The directory a path's last name is in: "." for a bare name; a root ("/",
+// "C:\\") keeps its separator.
+std::string directory_of(std::string_view path);
+// name inside directory, joined by the system's separator unless one ends directory.
+std::string joined_path(std::string_view directory, std::string_view name);
 
 Error open_for_reading(std::string_view path, File& file);
 // Opens an existing file for writing without truncating it, following links the
