@@ -14,17 +14,18 @@ std::string format_device_key(DeviceId id) {
     return std::string(key.data(), static_cast<std::size_t>(length));
 }
 
-void lowercase_ascii_into(std::string_view text, std::string& lowered) {
-    lowered.resize(text.size());
-    std::transform(text.begin(), text.end(), lowered.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
+namespace {
+
+char lowered(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+} // namespace
+
 std::string lowercase_ascii(std::string_view text) {
-    std::string lowered;
-    lowercase_ascii_into(text, lowered);
-    return lowered;
+    std::string lowered_text(text.size(), '\0');
+    std::transform(text.begin(), text.end(), lowered_text.begin(), lowered);
+    return lowered_text;
 }
 
 namespace {
@@ -48,54 +49,52 @@ constexpr bool digits_stand_where_the_shape_has_them() {
 }
 static_assert(digits_stand_where_the_shape_has_them());
 
-// The text is lowercased, so a digit is 0-9 or a-f.
-bool is_lowered_hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
-// Every key line is checked, so the fixed text is compared a stretch at a time.
-bool has_key_shape(std::string_view text) {
-    if (text.size() < kKeyShape.size()) {
-        return false;
+// The value of each lowercase hexadecimal digit, by character; kNotADigit for
+// any other. A key's sixteen digits are read by looking up, not by branching.
+constexpr std::uint8_t kNotADigit = 16;
+constexpr std::array<std::uint8_t, 256> kLoweredDigitValues = [] {
+    std::array<std::uint8_t, 256> values{};
+    values.fill(kNotADigit);
+    for (std::uint8_t digit = 0; digit < 10; ++digit) {
+        values['0' + digit] = digit;
     }
-    std::size_t fixedFrom = 0;
-    for (const std::size_t digitsAt : kVidDidSdidSvidAt) {
-        const std::size_t fixedLength = digitsAt - fixedFrom;
-        if (text.substr(fixedFrom, fixedLength) != kKeyShape.substr(fixedFrom, fixedLength) ||
-            !std::all_of(text.begin() + static_cast<std::ptrdiff_t>(digitsAt),
-                         text.begin() + static_cast<std::ptrdiff_t>(digitsAt + 4),
-                         is_lowered_hex_digit)) {
-            return false;
-        }
-        fixedFrom = digitsAt + 4;
+    for (std::uint8_t digit = 10; digit < 16; ++digit) {
+        values['a' + digit - 10] = digit;
     }
-    return text.substr(fixedFrom, kKeyShape.size() - fixedFrom) == kKeyShape.substr(fixedFrom);
-}
-
-std::uint16_t four_digits_at(std::string_view text, std::size_t at) {
-    std::uint16_t value = 0;
-    for (std::size_t i = at; i < at + 4; ++i) {
-        value = static_cast<std::uint16_t>(value << 4 | *hex_digit_value(text[i]));
-    }
-    return value;
-}
+    return values;
+}();
 
 } // namespace
 
-void device_keys_in(std::string_view lowered, std::vector<DeviceKeyAt>& keys) {
-    keys.clear();
-    for (std::size_t at = lowered.find(kKeyLineMarker); at != std::string_view::npos;
-         at = lowered.find(kKeyLineMarker, at + 1)) {
-        const std::string_view candidate = lowered.substr(at);
-        if (has_key_shape(candidate)) {
-            DeviceId id;
-            id.vid = four_digits_at(candidate, kVidDidSdidSvidAt[0]);
-            id.did = four_digits_at(candidate, kVidDidSdidSvidAt[1]);
-            id.ssid = four_digits_at(candidate, kVidDidSdidSvidAt[2]);
-            id.svid = four_digits_at(candidate, kVidDidSdidSvidAt[3]);
-            keys.push_back({id, at});
+// Every key line is checked: the digits are read and replaced by the shape's
+// 'h', and the whole then compared with the shape at once.
+std::optional<DeviceId> device_key_at(std::string_view line, std::size_t at) {
+    if (line.size() < at || line.size() - at < kDeviceKeyLength) {
+        return std::nullopt;
+    }
+    std::array<char, kDeviceKeyLength> key{};
+    std::transform(line.begin() + static_cast<std::ptrdiff_t>(at),
+                   line.begin() + static_cast<std::ptrdiff_t>(at + kDeviceKeyLength), key.begin(),
+                   lowered);
+    std::array<std::uint16_t, kVidDidSdidSvidAt.size()> values{};
+    bool allDigits = true;
+    for (std::size_t field = 0; field < values.size(); ++field) {
+        for (std::size_t i = kVidDidSdidSvidAt[field]; i < kVidDidSdidSvidAt[field] + 4; ++i) {
+            const std::uint8_t digit = kLoweredDigitValues[static_cast<unsigned char>(key[i])];
+            allDigits = allDigits && digit != kNotADigit;
+            values[field] = static_cast<std::uint16_t>(values[field] << 4 | (digit & 0xf));
+            key[i] = 'h';
         }
     }
+    if (!allDigits || std::string_view(key.data(), key.size()) != kKeyShape) {
+        return std::nullopt;
+    }
+    DeviceId id;
+    id.vid = values[0];
+    id.did = values[1];
+    id.ssid = values[2];
+    id.svid = values[3];
+    return id;
 }
 
 namespace {

@@ -12,22 +12,15 @@ inline constexpr std::string_view kKeyLineMarker = "<pciid vid=";
 
 // The copy in which only the letters A to Z are lowered.
 std::string lowercase_ascii(std::string_view text);
-// The same into lowered, reusing its storage.
-void lowercase_ascii_into(std::string_view text, std::string& lowered);
 
 // The kDeviceKeyLength-character, all-lowercase key line that opens the device's entry.
 std::string format_device_key(DeviceId id);
 
 inline constexpr std::size_t kDeviceKeyLength = 55;
 
-struct DeviceKeyAt {
-    DeviceId id;
-    std::size_t at = 0; // where the key starts on the line
-};
-
-// Every device key written in the canonical form in an already lowercased line,
-// in line order, into keys.
-void device_keys_in(std::string_view lowered, std::vector<DeviceKeyAt>& keys);
+// The device key written in the canonical form that the line's lowercase
+// form holds at at, if it holds one there.
+std::optional<DeviceId> device_key_at(std::string_view line, std::size_t at);
 
 // A PCI identifier written as base-16 text, read as a 32-bit strtoul reads it
 // (blanks, sign, 0x prefix, stop at the first non-digit, saturate past 32 bits);

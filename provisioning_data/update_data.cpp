@@ -4,6 +4,8 @@
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/line_reader.h"
 
+#include <algorithm>
+
 namespace {
 
 void store_tag_value(const std::optional<TagValue>& value, std::string& destination) {
@@ -13,10 +15,6 @@ void store_tag_value(const std::optional<TagValue>& value, std::string& destinat
 }
 
 } // namespace
-
-bool writes_value(const std::optional<TagValue>& value) {
-    return value && !(value->closed_by_less_than && value->text.empty());
-}
 
 bool is_key_line(std::string_view line) {
     return line.find(kKeyLineMarker) != std::string_view::npos;
@@ -37,42 +35,58 @@ std::uint32_t exprom_switch(std::string_view value) {
     return value == "True" ? 1 : 0;
 }
 
+namespace {
+
+// Called for every less-than sign of the file: with the tag known, its few
+// bytes are compared in place rather than by a call.
+bool begins_with_tag(std::string_view rest, std::string_view tag) {
+    return rest.size() >= tag.size() && std::equal(tag.begin(), tag.end(), rest.begin());
+}
+
+void take_value(std::string_view text, std::size_t valueAt, std::size_t nextLessThan,
+                std::optional<TagValue>& value) {
+    if (value) {
+        return;
+    }
+    value = nextLessThan == std::string_view::npos
+                ? TagValue{text.substr(valueAt), false}
+                : TagValue{text.substr(valueAt, nextLessThan - valueAt), true};
+}
+
+} // namespace
+
 // Every tag begins with the only less-than sign it holds, and no two share
 // their second letter.
 bool take_tag_at(std::string_view text, std::size_t at, std::size_t nextLessThan, EntryTags& tags) {
     const std::string_view rest = text.substr(at);
-    std::optional<TagValue>* value = nullptr;
-    std::string_view tag;
     switch (rest.size() > 1 ? rest[1] : '\0') {
     case kMacTag[1]:
-        value = &tags.mac;
-        tag = kMacTag;
-        break;
+        if (!begins_with_tag(rest, kMacTag)) {
+            return false;
+        }
+        take_value(text, at + kMacTag.size(), nextLessThan, tags.mac);
+        return true;
     case kPhyTag[1]:
-        value = &tags.phy;
-        tag = kPhyTag;
-        break;
+        if (!begins_with_tag(rest, kPhyTag)) {
+            return false;
+        }
+        take_value(text, at + kPhyTag.size(), nextLessThan, tags.phy);
+        return true;
     case kExpromTag[1]:
-        value = &tags.exprom;
-        tag = kExpromTag;
-        break;
+        if (!begins_with_tag(rest, kExpromTag)) {
+            return false;
+        }
+        take_value(text, at + kExpromTag.size(), nextLessThan, tags.exprom);
+        return true;
     case kImageTag[1]:
-        value = &tags.image;
-        tag = kImageTag;
-        break;
+        if (!begins_with_tag(rest, kImageTag)) {
+            return false;
+        }
+        take_value(text, at + kImageTag.size(), nextLessThan, tags.image);
+        return true;
     default:
         return false;
     }
-    if (!rest.starts_with(tag)) {
-        return false;
-    }
-    if (!*value) {
-        const std::size_t valueAt = at + tag.size();
-        *value = nextLessThan == std::string_view::npos
-                     ? TagValue{text.substr(valueAt), false}
-                     : TagValue{text.substr(valueAt, nextLessThan - valueAt), true};
-    }
-    return true;
 }
 
 EntryTags find_entry_tags(std::string_view text) {

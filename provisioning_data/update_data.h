@@ -21,8 +21,11 @@ struct TagValue {
 };
 
 // A later value replaces an earlier one whole; an empty value closed by a
-// less-than sign writes nothing, so the earlier value stays.
-bool writes_value(const std::optional<TagValue>& value);
+// less-than sign writes nothing, so the earlier value stays. (Inline: the
+// update-data check asks it for every value of the file.)
+inline bool writes_value(const std::optional<TagValue>& value) {
+    return value && !(value->closed_by_less_than && value->text.empty());
+}
 
 // A line holding the key-line marker exactly as written.
 bool is_key_line(std::string_view line);

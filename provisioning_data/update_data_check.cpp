@@ -2,16 +2,16 @@
 
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
+#include "provisioning_data/first_listings.h"
 #include "provisioning_data/line_reader.h"
 
 #include <algorithm>
 #include <array>
-#include <deque>
-#include <iterator>
+#include <bit>
+#include <cstring>
 #include <map>
 #include <span>
 #include <tuple>
-#include <unordered_map>
 
 namespace {
 
@@ -70,17 +70,38 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
                       [](char p, char c) { return p == lowered(c); });
 }
 
+// The offset of the first less-than sign among eight bytes, or 8: a byte is
+// marked in its high bit when it is one, without carries between bytes.
+std::size_t first_less_than_in_word(const char* bytes) {
+    constexpr std::uint64_t kLowBits = 0x7f7f7f7f7f7f7f7f;
+    constexpr std::uint64_t kLessThans = 0x3c3c3c3c3c3c3c3c;
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes, sizeof word);
+    const std::uint64_t zeroWhereLessThan = word ^ kLessThans;
+    const std::uint64_t marks =
+        ~(((zeroWhereLessThan & kLowBits) + kLowBits) | zeroWhereLessThan | kLowBits);
+    const int before = std::endian::native == std::endian::little ? std::countr_zero(marks)
+                                                                  : std::countl_zero(marks);
+    return static_cast<std::size_t>(before) / 8;
+}
+
 // Where the next less-than sign from from is. Lines hold few, mostly after
-// their indent and before their end, where looking costs less than a call.
+// their indent and before their end, so the eight bytes from from are looked
+// at as one word before a call looks further.
 std::size_t next_less_than(std::string_view line, std::size_t from) {
-    constexpr std::size_t kLookedAtFirst = 8;
-    const std::size_t near = std::min(line.size(), from + kLookedAtFirst);
-    for (std::size_t at = from; at < near; ++at) {
+    constexpr std::size_t kWord = 8;
+    if (from + kWord <= line.size()) {
+        if (const std::size_t at = first_less_than_in_word(line.data() + from); at < kWord) {
+            return from + at;
+        }
+        return line.find('<', from + kWord);
+    }
+    for (std::size_t at = from; at < line.size(); ++at) {
         if (line[at] == '<') {
             return at;
         }
     }
-    return line.find('<', near);
+    return std::string_view::npos;
 }
 
 void forget_tags(EntryTags& tags) {
@@ -104,59 +125,6 @@ void split_at(std::string_view line, const std::vector<std::size_t>& starts,
     }
     parts.push_back(line.substr(from));
 }
-
-// The first key line of every device listed so far, in about 16 bytes a device.
-// Keys mostly come in ascending order and join the end of a sorted run; the
-// others wait in a small table that is merged into the run as it grows.
-class FirstListings {
-  public:
-    bool empty() const { return sorted_.empty(); }
-
-    // The line where key was first listed, or nothing when this listing at
-    // number is its first.
-    std::optional<std::size_t> list(std::uint64_t key, std::size_t number) {
-        if (sorted_.empty() || key > sorted_.back().key) {
-            sorted_.push_back({key, number});
-            return std::nullopt;
-        }
-        const auto in_run = std::lower_bound(sorted_.begin(), sorted_.end(), Listing{key, 0});
-        if (in_run != sorted_.end() && in_run->key == key) {
-            return in_run->line;
-        }
-        const auto [waiting, inserted] = unsorted_.try_emplace(key, number);
-        if (!inserted) {
-            return waiting->second;
-        }
-        if (unsorted_.size() > std::max(kMinUnsorted, sorted_.size() / 16)) {
-            merge_unsorted();
-        }
-        return std::nullopt;
-    }
-
-  private:
-    struct Listing {
-        std::uint64_t key = 0;
-        std::size_t line = 0;
-        bool operator<(const Listing& other) const { return key < other.key; }
-    };
-    static constexpr std::size_t kMinUnsorted = 1024;
-
-    void merge_unsorted() {
-        std::vector<Listing> waiting;
-        for (const auto& [key, line] : unsorted_) {
-            waiting.push_back({key, line});
-        }
-        std::sort(waiting.begin(), waiting.end());
-        std::deque<Listing> merged;
-        std::merge(sorted_.begin(), sorted_.end(), waiting.begin(), waiting.end(),
-                   std::back_inserter(merged));
-        sorted_ = std::move(merged);
-        unsorted_.clear();
-    }
-
-    std::deque<Listing> sorted_; // a deque grows without copying what it holds
-    std::unordered_map<std::uint64_t, std::size_t> unsorted_;
-};
 
 // Devices whose entry has not met its "<image>" and that so far took the same values.
 struct Cohort {
@@ -261,26 +229,29 @@ class Scan {
         }
         // Reset in place: a fresh EntryTags a line costs more than the line's scan.
         forget_tags(lineTags_);
-        const LessThanSigns signs = look_at_less_than_signs(number, line, lineTags_);
+        look_at_less_than_signs(number, line, lineTags_);
         // Without a key, a tag or a mention of one, a line changes nothing.
-        if (!signs.openSomething) {
+        if (!signs_.openSomething) {
             return;
         }
         opened_.clear();
-        if (!signs.mentionPciid) {
+        if (!signs_.mentionPciid) {
             take_line_without_key(number, lineTags_);
             return;
         }
         keys_.clear();
-        if (signs.mentionPciid && is_key_line(line)) {
-            lowercase_ascii_into(line, lowered_);
-            device_keys_in(lowered_, keys_);
+        if (is_key_line(line)) {
+            for (const std::size_t at : mentions_) {
+                if (const std::optional<DeviceId> id = device_key_at(line, at)) {
+                    keys_.push_back({*id, at});
+                }
+            }
         }
-        if (keys_.empty() && signs.mentionPciid) {
+        if (keys_.empty()) {
             report_near_miss(number, line);
         }
         starts_.clear();
-        for (const DeviceKeyAt& key : keys_) {
+        for (const KeyAt& key : keys_) {
             if (const std::optional<std::size_t> device = list_device(number, key.id)) {
                 opened_.push_back(*device);
                 starts_.push_back(key.at + kDeviceKeyLength);
@@ -350,6 +321,11 @@ class Scan {
         bool hasValueTags = false;
     };
 
+    struct KeyAt {
+        DeviceId id;
+        std::size_t at = 0; // where the key starts on the line
+    };
+
     // A device listed, in listing order; closed once its entry was read to its end.
     struct Pending {
         ListedDevice device;
@@ -394,33 +370,34 @@ class Scan {
         report(1, message);
     }
 
-    // Takes the line's tags into tags and reports those written in another
-    // case, which the scanner does not see.
-    LessThanSigns look_at_less_than_signs(std::size_t number, std::string_view line,
-                                          EntryTags& tags) {
-        LessThanSigns signs;
+    // Takes the line's tags into tags and what its other less-than signs begin
+    // into signs_, and reports tags written in another case, which the scanner does not see.
+    void look_at_less_than_signs(std::size_t number, std::string_view line, EntryTags& tags) {
+        signs_ = {};
+        mentions_.clear();
         for (std::size_t at = next_less_than(line, 0); at != std::string_view::npos;) {
             const std::size_t next = next_less_than(line, at + 1);
             if (take_tag_at(line, at, next, tags)) {
-                signs.openSomething = true;
+                signs_.openSomething = true;
             } else {
-                look_at_near_tag(number, line.substr(at), signs);
+                look_at_near_tag(number, line, at);
             }
             at = next;
         }
-        return signs;
     }
 
     // A less-than sign that begins no tag: it may begin "<pciid", or a tag in
     // another case.
-    void look_at_near_tag(std::size_t number, std::string_view rest, LessThanSigns& signs) {
+    void look_at_near_tag(std::size_t number, std::string_view line, std::size_t at) {
+        const std::string_view rest = line.substr(at);
         const std::string_view tag = tag_by_second_letter(rest);
         if (tag.empty()) {
             return;
         }
-        signs.openSomething = true;
+        signs_.openSomething = true;
         if (tag == kPhyTag && starts_with_ignoring_case(rest, kPciidMention)) {
-            signs.mentionPciid = true;
+            signs_.mentionPciid = true;
+            mentions_.push_back(at);
         } else if (starts_with_ignoring_case(rest, tag)) {
             report(number, std::string(rest.substr(0, tag.size())) + " differs from " +
                                std::string(tag) + " only in case: fwbforge2 does not see it");
@@ -460,10 +437,10 @@ class Scan {
                    "device listed again; the listing at line " + line_number(*first) + " wins");
             return std::nullopt;
         }
-        Pending pending;
+        // Filled in place: a copy of a record just written stalls on its fields.
+        Pending& pending = pending_.emplace_back();
         pending.device.id = id;
         pending.device.keyLine = number;
-        pending_.push_back(pending);
         if (wantsValues_) {
             pendingValues_.emplace_back();
         }
@@ -694,8 +671,9 @@ class Scan {
     bool sawNul_ = false;
     bool stoppedAtLongLine_ = false;
     // Per line, kept to reuse their storage.
-    std::string lowered_;
-    std::vector<DeviceKeyAt> keys_;
+    LessThanSigns signs_;
+    std::vector<std::size_t> mentions_; // where "<pciid" begins, in any case
+    std::vector<KeyAt> keys_;
     std::vector<std::size_t> opened_;
     std::vector<std::size_t> starts_;
     std::vector<std::string_view> parts_;

@@ -297,6 +297,13 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
          R"(<pciid vid="FB2F" DID="0A01" Sdid="0001" svid="fB2f" />)"
          "<mac>0a0b</mac><phy>0c</phy><image>i.fwb</image>\n",
          {listed(0x0a01, 2, 1, 1, 1)}},
+        {"a byte with its high bit set is no less-than sign: the value runs on",
+         key("0a01") + "<mac>0a\xbc</mac><phy>0c</phy><image>i.fwb</image>\n",
+         {[] {
+             ListedDevice device = listed(0x0a01, 0, 1, 1, 1);
+             device.macBytes.reset();
+             return device;
+         }()}},
         {"the device on the next line reads it after its key, the open one whole",
          key("0a01") + "\n<mac>0a0b</mac><phy>0c</phy>" + key("0a02") +
              "<phy>0d0e0f</phy><image>i.fwb</image>\n",

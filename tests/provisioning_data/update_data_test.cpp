@@ -51,6 +51,50 @@ TEST(DeviceKey, IsFiftyFiveLowercaseCharactersWithSdidBeforeSvid) {
     EXPECT_EQ(key.size(), 55u);
 }
 
+// What the scanner would find there: the key as the line's lowercase form has it.
+TEST(DeviceKey, IsReadWhereTheLinesLowercaseFormHoldsIt) {
+    struct KeyCase {
+        std::string name;
+        std::string line;
+        std::size_t at;
+        std::optional<DeviceId> id;
+    };
+    const DeviceId device{0x0a01, 0xfb2f, 0xfb2f, 0x0001};
+    const auto broken = [](std::size_t at, char c) {
+        std::string line = kKeyLine;
+        line[at] = c;
+        return line;
+    };
+    const std::vector<KeyCase> cases = {
+        {"the key", kKeyLine, 0, device},
+        {"after an indent and before more", "  " + kKeyLine + "<mac>", 2, device},
+        {"every letter in capitals", R"(<PCIID VID="FB2F" DID="0A01" SDID="0001" SVID="FB2F" />)",
+         0, device},
+        {"digits in the sdid field, svid after it",
+         R"(<pciid vid="0001" did="0002" sdid="0003" svid="0004" />)", 0,
+         DeviceId{0x0002, 0x0001, 0x0004, 0x0003}},
+        {"one short", kKeyLine.substr(0, 54), 0, std::nullopt},
+        {"past the line's end", kKeyLine, 56, std::nullopt},
+        {"not where the key begins", " " + kKeyLine, 0, std::nullopt},
+        {"a changed letter in the first stretch", broken(3, 'x'), 0, std::nullopt},
+        {"in the second", broken(18, 'x'), 0, std::nullopt},
+        {"in the third", broken(29, 'x'), 0, std::nullopt},
+        {"in the fourth", broken(41, 'x'), 0, std::nullopt},
+        {"in the last", broken(53, '>'), 0, std::nullopt},
+        {"a vid digit that is not hex", broken(12, 'g'), 0, std::nullopt},
+        {"a did digit", broken(26, ' '), 0, std::nullopt},
+        {"an sdid digit", broken(35, '/'), 0, std::nullopt},
+        {"an svid digit", broken(50, ':'), 0, std::nullopt},
+    };
+    for (const KeyCase& c : cases) {
+        const std::optional<DeviceId> id = device_key_at(c.line, c.at);
+        ASSERT_EQ(id.has_value(), c.id.has_value()) << c.name;
+        if (id) {
+            EXPECT_EQ(format_device_key(*id), format_device_key(*c.id)) << c.name;
+        }
+    }
+}
+
 TEST(GetXmlData, ReadsTheEntryAsTheScannerDefinesIt) {
     const std::string entry = kKeyLine +
                               "\n<mac>0a0b</mac>\n<phy>0c</phy>\n<exprom>False</exprom>\n"
