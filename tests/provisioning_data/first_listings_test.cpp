@@ -59,7 +59,7 @@ TEST(FirstListings, GivesEachRepeatedKeyTheLineOfItsFirstListing) {
              std::size_t line = std::size_t{1} << 40;
              for (std::uint64_t key = 0; key < 2000; ++key) {
                  listings.push_back({key, line});
-                 line -= key % 2 == 0 ? 32768 : 32769;
+                 line -= key % 2 == 0 ? std::size_t{32768} : std::size_t{32769};
              }
              return then_again(listings);
          }},
