@@ -14,17 +14,9 @@ std::string format_device_key(DeviceId id) {
     return std::string(key.data(), static_cast<std::size_t>(length));
 }
 
-namespace {
-
-char lowered(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
 std::string lowercase_ascii(std::string_view text) {
     std::string lowered_text(text.size(), '\0');
-    std::transform(text.begin(), text.end(), lowered_text.begin(), lowered);
+    std::transform(text.begin(), text.end(), lowered_text.begin(), lowered_ascii);
     return lowered_text;
 }
 
@@ -75,7 +67,7 @@ std::optional<DeviceId> device_key_at(std::string_view line, std::size_t at) {
     std::array<char, kDeviceKeyLength> key{};
     std::transform(line.begin() + static_cast<std::ptrdiff_t>(at),
                    line.begin() + static_cast<std::ptrdiff_t>(at + kDeviceKeyLength), key.begin(),
-                   lowered);
+                   lowered_ascii);
     std::array<std::uint16_t, kVidDidSdidSvidAt.size()> values{};
     bool allDigits = true;
     for (std::size_t field = 0; field < values.size(); ++field) {

@@ -10,6 +10,11 @@
 
 inline constexpr std::string_view kKeyLineMarker = "<pciid vid=";
 
+// c, lowered when it is one of the letters A to Z.
+inline char lowered_ascii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The copy in which only the letters A to Z are lowered.
 std::string lowercase_ascii(std::string_view text);
 

@@ -59,15 +59,11 @@ std::string line_number(std::size_t line) {
     return std::to_string(line);
 }
 
-char lowered(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // text begins with prefix when A to Z in text count as a to z.
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
            std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char p, char c) { return p == lowered(c); });
+                      [](char p, char c) { return p == lowered_ascii(c); });
 }
 
 // The offset of the first less-than sign among eight bytes, or 8: a byte is
