@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 inline constexpr std::string_view kKeyLineMarker = "<pciid vid=";
 

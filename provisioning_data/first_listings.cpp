@@ -15,6 +15,12 @@ bool fits_a_step(std::uint64_t keyStep, std::size_t fromLine, std::size_t toLine
 
 } // namespace
 
+FirstListings::Listing FirstListings::stepped(Listing from, Step step) {
+    from.key += step.key;
+    from.line = static_cast<std::size_t>(static_cast<std::int64_t>(from.line) + step.line);
+    return from;
+}
+
 std::optional<std::size_t> FirstListings::list(std::uint64_t key, std::size_t line) {
     if (inRun_ == 0 || key > last_.key) {
         append(key, line);
@@ -59,9 +65,7 @@ std::optional<std::size_t> FirstListings::line_in_run(std::uint64_t key) const {
     const Chunk& chunk = *std::prev(after);
     Listing at = chunk.first;
     for (std::uint32_t i = 0; i < chunk.steps && at.key < key; ++i) {
-        const Step step = steps_[chunk.firstStep + i];
-        at.key += step.key;
-        at.line = static_cast<std::size_t>(static_cast<std::int64_t>(at.line) + step.line);
+        at = stepped(at, steps_[chunk.firstStep + i]);
     }
     if (at.key != key) {
         return std::nullopt;
@@ -76,9 +80,7 @@ std::vector<FirstListings::Listing> FirstListings::run() const {
         Listing at = chunk.first;
         listings.push_back(at);
         for (std::uint32_t i = 0; i < chunk.steps; ++i) {
-            const Step step = steps_[chunk.firstStep + i];
-            at.key += step.key;
-            at.line = static_cast<std::size_t>(static_cast<std::int64_t>(at.line) + step.line);
+            at = stepped(at, steps_[chunk.firstStep + i]);
             listings.push_back(at);
         }
     }

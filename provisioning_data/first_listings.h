@@ -40,6 +40,7 @@ class FirstListings {
     static constexpr std::uint32_t kStepsPerChunk = 63; // bounds a lookup's walk
     static constexpr std::size_t kMinUnsorted = 1024;
 
+    static Listing stepped(Listing from, Step step);
     void append(std::uint64_t key, std::size_t line);
     std::optional<std::size_t> line_in_run(std::uint64_t key) const;
     std::vector<Listing> run() const;

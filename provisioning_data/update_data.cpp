@@ -43,14 +43,20 @@ bool begins_with_tag(std::string_view rest, std::string_view tag) {
     return rest.size() >= tag.size() && std::equal(tag.begin(), tag.end(), rest.begin());
 }
 
-void take_value(std::string_view text, std::size_t valueAt, std::size_t nextLessThan,
-                std::optional<TagValue>& value) {
-    if (value) {
-        return;
+// Takes the value of tag if it begins at at, unless one of its kind came before.
+// Inline, so that each tag is compared with its own constant length.
+inline bool take_if_tag(std::string_view text, std::size_t at, std::size_t nextLessThan,
+                        std::string_view tag, std::optional<TagValue>& value) {
+    if (!begins_with_tag(text.substr(at), tag)) {
+        return false;
     }
-    value = nextLessThan == std::string_view::npos
-                ? TagValue{text.substr(valueAt), false}
-                : TagValue{text.substr(valueAt, nextLessThan - valueAt), true};
+    if (!value) {
+        const std::size_t valueAt = at + tag.size();
+        value = nextLessThan == std::string_view::npos
+                    ? TagValue{text.substr(valueAt), false}
+                    : TagValue{text.substr(valueAt, nextLessThan - valueAt), true};
+    }
+    return true;
 }
 
 } // namespace
@@ -58,32 +64,15 @@ void take_value(std::string_view text, std::size_t valueAt, std::size_t nextLess
 // Every tag begins with the only less-than sign it holds, and no two share
 // their second letter.
 bool take_tag_at(std::string_view text, std::size_t at, std::size_t nextLessThan, EntryTags& tags) {
-    const std::string_view rest = text.substr(at);
-    switch (rest.size() > 1 ? rest[1] : '\0') {
+    switch (at + 1 < text.size() ? text[at + 1] : '\0') {
     case kMacTag[1]:
-        if (!begins_with_tag(rest, kMacTag)) {
-            return false;
-        }
-        take_value(text, at + kMacTag.size(), nextLessThan, tags.mac);
-        return true;
+        return take_if_tag(text, at, nextLessThan, kMacTag, tags.mac);
     case kPhyTag[1]:
-        if (!begins_with_tag(rest, kPhyTag)) {
-            return false;
-        }
-        take_value(text, at + kPhyTag.size(), nextLessThan, tags.phy);
-        return true;
+        return take_if_tag(text, at, nextLessThan, kPhyTag, tags.phy);
     case kExpromTag[1]:
-        if (!begins_with_tag(rest, kExpromTag)) {
-            return false;
-        }
-        take_value(text, at + kExpromTag.size(), nextLessThan, tags.exprom);
-        return true;
+        return take_if_tag(text, at, nextLessThan, kExpromTag, tags.exprom);
     case kImageTag[1]:
-        if (!begins_with_tag(rest, kImageTag)) {
-            return false;
-        }
-        take_value(text, at + kImageTag.size(), nextLessThan, tags.image);
-        return true;
+        return take_if_tag(text, at, nextLessThan, kImageTag, tags.image);
     default:
         return false;
     }

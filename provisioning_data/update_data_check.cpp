@@ -227,11 +227,11 @@ class Scan {
         forget_tags(lineTags_);
         look_at_less_than_signs(number, line, lineTags_);
         // Without a key, a tag or a mention of one, a line changes nothing.
-        if (!signs_.openSomething) {
+        if (!opensSomething_) {
             return;
         }
         opened_.clear();
-        if (!signs_.mentionPciid) {
+        if (mentions_.empty()) {
             take_line_without_key(number, lineTags_);
             return;
         }
@@ -328,12 +328,6 @@ class Scan {
         bool closed = false;
     };
 
-    // What a line's less-than signs begin, in any case.
-    struct LessThanSigns {
-        bool openSomething = false; // a key, a tag or a mention of "<pciid" may begin there
-        bool mentionPciid = false;
-    };
-
     std::size_t first_open_key_line() const {
         std::size_t line = SIZE_MAX;
         for (const Cohort& cohort : cohorts_.open()) {
@@ -367,14 +361,15 @@ class Scan {
     }
 
     // Takes the line's tags into tags and what its other less-than signs begin
-    // into signs_, and reports tags written in another case, which the scanner does not see.
+    // into opensSomething_ and mentions_, and reports tags written in another
+    // case, which the scanner does not see.
     void look_at_less_than_signs(std::size_t number, std::string_view line, EntryTags& tags) {
-        signs_ = {};
+        opensSomething_ = false;
         mentions_.clear();
         for (std::size_t at = next_less_than(line, 0); at != std::string_view::npos;) {
             const std::size_t next = next_less_than(line, at + 1);
             if (take_tag_at(line, at, next, tags)) {
-                signs_.openSomething = true;
+                opensSomething_ = true;
             } else {
                 look_at_near_tag(number, line, at);
             }
@@ -390,9 +385,8 @@ class Scan {
         if (tag.empty()) {
             return;
         }
-        signs_.openSomething = true;
+        opensSomething_ = true;
         if (tag == kPhyTag && starts_with_ignoring_case(rest, kPciidMention)) {
-            signs_.mentionPciid = true;
             mentions_.push_back(at);
         } else if (starts_with_ignoring_case(rest, tag)) {
             report(number, std::string(rest.substr(0, tag.size())) + " differs from " +
@@ -667,7 +661,7 @@ class Scan {
     bool sawNul_ = false;
     bool stoppedAtLongLine_ = false;
     // Per line, kept to reuse their storage.
-    LessThanSigns signs_;
+    bool opensSomething_ = false;       // a key, a tag or a mention of "<pciid" may begin on it
     std::vector<std::size_t> mentions_; // where "<pciid" begins, in any case
     std::vector<KeyAt> keys_;
     std::vector<std::size_t> opened_;
