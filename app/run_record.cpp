@@ -23,12 +23,6 @@ Json identifiers_into(Json json, const std::optional<DeviceId>& id) {
 
 } // namespace
 
-std::string hex16(std::uint16_t value) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%04x", unsigned{value});
-    return text.data();
-}
-
 Json digest_json(const std::optional<DigestValue>& digest) {
     return digest ? Json(to_hex(*digest)) : Json(nullptr);
 }

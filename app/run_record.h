@@ -40,8 +40,6 @@ Json run_json(const RunFacts& facts);
 Json manifest_entry(const RunFacts& facts, std::string_view fileName);
 // The lines printed, each without its line feed.
 std::vector<std::string> printed_lines(std::string_view printed);
-// Four lowercase hex digits.
-std::string hex16(std::uint16_t value);
 // The digest as hex, or null.
 Json digest_json(const std::optional<DigestValue>& digest);
 

@@ -21,3 +21,6 @@ constexpr std::optional<std::uint8_t> hex_digit_value(char c) {
 
 // Lowercase hexadecimal text of bytes, two digits a byte.
 std::string to_hex(std::span<const std::uint8_t> bytes);
+
+// Four lowercase hexadecimal digits, as a PCI identifier is written.
+std::string hex16(std::uint16_t value);
