@@ -36,18 +36,7 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 
 struct BatchDevice {
     DeviceId id;
-    EntryValues values;
-};
-
-// The devices the check lists, each with what its entry gives, in file order.
-class BatchListing final : public DeviceListing {
-  public:
-    void list(const ListedDevice& device, const EntryValues& values) override {
-        devices.push_back({device.id, values});
-    }
-    bool wants_values() const override { return true; }
-
-    std::vector<BatchDevice> devices;
+    std::shared_ptr<const EntryValues> values; // shared by the devices of an entry
 };
 
 struct DeviceSlot {
@@ -68,9 +57,8 @@ class Batch {
             return finish_early(PROVKIT_ERR_FILE);
         }
         UpdateDataCheck check;
-        BatchListing listed;
         if (platform::Error error;
-            check_update_data(updateDataPath_, listed, check, error) != PROVKIT_OK) {
+            check_update_data(updateDataPath_, check, error, EntryValuesKept::yes) != PROVKIT_OK) {
             say_line("Unable to open file! ", updateDataPath_);
             return finish_early(PROVKIT_ERR_FILE);
         }
@@ -79,16 +67,21 @@ class Batch {
             say_line("Update data line too long ", updateDataPath_);
             listingStatus_ = PROVKIT_ERR_DATA;
         }
-        if (listed.devices.empty()) {
+        std::vector<BatchDevice> devices;
+        devices.reserve(check.devices.size());
+        for (std::size_t i = 0; i < check.devices.size(); ++i) {
+            devices.push_back({check.devices[i].id, std::move(check.values[i])});
+        }
+        if (devices.empty()) {
             say_line("No device listed in update data ", updateDataPath_);
             listingStatus_ = PROVKIT_ERR_DATA;
         }
         if (!prepare_output_directory()) {
             return finish_early(PROVKIT_ERR_FILE);
         }
-        for (std::size_t from = 0; from < listed.devices.size(); from += ImageBatch::kCapacity) {
-            const std::size_t to = std::min(listed.devices.size(), from + ImageBatch::kCapacity);
-            run_group(std::span(listed.devices).subspan(from, to - from));
+        for (std::size_t from = 0; from < devices.size(); from += ImageBatch::kCapacity) {
+            const std::size_t to = std::min(devices.size(), from + ImageBatch::kCapacity);
+            run_group(std::span(devices).subspan(from, to - from));
         }
         return finish();
     }
@@ -163,7 +156,7 @@ class Batch {
         provision.newOutputDirectory = newOutputDirectory_;
         provision.batch = &images_;
         const CapturedOutput captured;
-        facts.status = run_stages(device.values, bases_, provision, facts, slot.outcome);
+        facts.status = run_stages(*device.values, bases_, provision, facts, slot.outcome);
         if (facts.status == PROVKIT_OK && !slot.outcome.batchSlot) {
             print_closing_lines(facts, slot.outcome);
         }

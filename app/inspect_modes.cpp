@@ -445,13 +445,15 @@ int extract_blobs(std::string_view image, std::string_view directory) {
 
 int check_update_data_file(std::string_view path, bool jsonReport) {
     UpdateDataCheck check;
-    UpdateDataReport report(path, jsonReport);
     platform::Error error;
-    if (check_update_data(path, report, check, error) != PROVKIT_OK) {
-        report.flush();
+    if (check_update_data(path, check, error) != PROVKIT_OK) {
         print_line("Unable to open file! ", path);
         diagnose("cannot read", path, error.reason());
         return PROVKIT_ERR_FILE;
+    }
+    UpdateDataReport report(path, jsonReport);
+    for (const ListedDevice& device : check.devices) {
+        report.list(device);
     }
     report.finish(check);
     return check.findings.empty() ? PROVKIT_OK : PROVKIT_ERR_DATA;

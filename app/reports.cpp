@@ -36,12 +36,6 @@ void write_hex16(std::span<char> text, std::size_t at, std::uint16_t value) {
     }
 }
 
-std::string hex16(std::uint16_t value) {
-    std::string text(4, '0');
-    write_hex16(text, 0, value);
-    return text;
-}
-
 void append_number(std::string& text, std::uint64_t value) {
     std::array<char, 24> digits{};
     const auto end = std::to_chars(digits.begin(), digits.end(), value).ptr;
@@ -423,7 +417,7 @@ const std::string& RenderedTexts::of(std::string_view held) {
 UpdateDataReport::UpdateDataReport(std::string_view path, bool json)
     : path_(path), json_(json), names_(json ? json_string : c_quoted) {}
 
-void UpdateDataReport::list(const ListedDevice& device, const EntryValues&) {
+void UpdateDataReport::list(const ListedDevice& device) {
     std::string& text = output_.text();
     if (!json_) {
         append_device_line(text, device, names_);
@@ -446,7 +440,7 @@ void UpdateDataReport::finish(const UpdateDataCheck& check) {
             text += '\n';
             output_.maybe_flush();
         }
-        text += count_of(check.devices, "device") + ", " +
+        text += count_of(check.devices.size(), "device") + ", " +
                 count_of(check.findings.size(), "problem") + "\n";
         return;
     }

@@ -53,16 +53,13 @@ class RenderedTexts {
     const std::pair<const char* const, std::string>* last_ = nullptr;
 };
 
-// The update-data report, printed a device at a time as the check lists them,
-// so that a report on a very large file needs no more memory than the check holds.
-class UpdateDataReport final : public DeviceListing {
+// The update-data report, printed in large pieces a device at a time.
+class UpdateDataReport {
   public:
     UpdateDataReport(std::string_view path, bool json);
-    void list(const ListedDevice& device, const EntryValues& values) override;
+    void list(const ListedDevice& device);
     // Prints what the check found after the devices, then the summary.
     void finish(const UpdateDataCheck& check);
-    // Prints the devices listed so far.
-    void flush() { output_.flush(); }
 
   private:
     std::string path_;

@@ -24,13 +24,6 @@ DeviceId id_from(const std::uint8_t* data, std::size_t size) {
     return id;
 }
 
-struct CollectedDevices final : DeviceListing {
-    std::vector<ListedDevice> devices;
-    void list(const ListedDevice& device, const EntryValues&) override {
-        devices.push_back(device);
-    }
-};
-
 bool same_device(DeviceId a, DeviceId b) {
     return a.vid == b.vid && a.did == b.did && a.svid == b.svid && a.ssid == b.ssid;
 }
@@ -60,11 +53,14 @@ std::optional<std::uint16_t> decoded_length(std::string_view text) {
     return static_cast<std::uint16_t>(text.size() / 2);
 }
 
-void compare_with_scanner(const std::string& path, const ListedDevice& device) {
+void compare_with_scanner(const std::string& path, const ListedDevice& device,
+                          const EntryValues& values) {
     EntryValues found;
     const Status status = get_xml_data(format_device_key(device.id), path, found.macText,
                                        found.phyText, found.imageName, found.exprom);
     FUZZ_CHECK(status == PROVKIT_OK);
+    FUZZ_CHECK(found.macText == values.macText && found.phyText == values.phyText &&
+               found.imageName == values.imageName && found.exprom == values.exprom);
     FUZZ_CHECK(decoded_length(found.macText) == device.macBytes &&
                decoded_length(found.phyText) == device.phyBytes &&
                found.imageName == device.imageName && found.exprom == device.exprom);
@@ -75,16 +71,15 @@ void compare_with_scanner(const std::string& path, const ListedDevice& device) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz::write_scratch_file("update.xml", fuzz::text_of(data, size));
     UpdateDataCheck check;
-    CollectedDevices collected;
     platform::Error error;
-    FUZZ_CHECK(check_update_data(path, collected, check, error) == PROVKIT_OK);
-    FUZZ_CHECK(collected.devices.size() == check.devices);
-    for (std::size_t i = 0; i < std::min(collected.devices.size(), kDevicesCompared); ++i) {
-        compare_with_scanner(path, collected.devices[i]);
+    FUZZ_CHECK(check_update_data(path, check, error, EntryValuesKept::yes) == PROVKIT_OK);
+    FUZZ_CHECK(check.values.size() == check.devices.size());
+    for (std::size_t i = 0; i < std::min(check.devices.size(), kDevicesCompared); ++i) {
+        compare_with_scanner(path, check.devices[i], *check.values[i]);
     }
     for (const DeviceId id : {DeviceId{0x0a01, 0xfb2f, 0xfb2f, 0x0001}, id_from(data, size)}) {
         const bool listed =
-            std::any_of(collected.devices.begin(), collected.devices.end(),
+            std::any_of(check.devices.begin(), check.devices.end(),
                         [&](const ListedDevice& device) { return same_device(device.id, id); });
         run_board_data_stage(path, id, listed);
     }

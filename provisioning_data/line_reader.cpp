@@ -6,6 +6,7 @@ namespace {
 
 // The carriage return a line may hold before its line feed, and the line feed.
 constexpr std::size_t kLineEndBytes = 2;
+constexpr std::size_t kKeptGatheredCapacity = 1024 * 1024;
 
 void drop_carriage_return_before_line_feed(std::string& line) {
     const std::size_t size = line.size();
@@ -80,6 +81,10 @@ bool LineReader::next(std::string& line) {
 
 bool LineReader::next_view(std::string_view& line) {
     line = {};
+    // A long line's storage is not kept for the short lines after it.
+    if (gathered_.capacity() > kKeptGatheredCapacity) {
+        std::string().swap(gathered_);
+    }
     if (line_too_long_) {
         return false;
     }

@@ -2,21 +2,25 @@
 
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
-#include "provisioning_data/first_listings.h"
 #include "provisioning_data/line_reader.h"
 
 #include <algorithm>
 #include <array>
-#include <bit>
-#include <cstring>
-#include <map>
-#include <span>
+#include <deque>
 #include <tuple>
+#include <unordered_map>
 
 namespace {
 
 constexpr std::string_view kPciidMention = "<pciid";
 constexpr std::array<std::string_view, 4> kTags = {kMacTag, kPhyTag, kExpromTag, kImageTag};
+
+using SharedText = std::shared_ptr<const std::string>;
+
+const SharedText& empty_text() {
+    static const SharedText empty = std::make_shared<const std::string>();
+    return empty;
+}
 
 // The tag whose second letter (in any case) text's is: the one place a tag
 // written in another case, or "<pciid" (which shares <phy>'s), can begin.
@@ -24,18 +28,14 @@ std::string_view tag_by_second_letter(std::string_view text) {
     if (text.size() < 2) {
         return {};
     }
-    switch (text[1]) {
+    switch (lowered_ascii(text[1])) {
     case 'm':
-    case 'M':
         return kMacTag;
     case 'p':
-    case 'P':
         return kPhyTag;
     case 'e':
-    case 'E':
         return kExpromTag;
     case 'i':
-    case 'I':
         return kImageTag;
     default:
         return {};
@@ -55,10 +55,6 @@ bool has_any_tag(const EntryTags& tags) {
     return has_value_tag(tags) || tags.image;
 }
 
-std::string line_number(std::size_t line) {
-    return std::to_string(line);
-}
-
 // text begins with prefix when A to Z in text count as a to z.
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
@@ -66,206 +62,82 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
                       [](char p, char c) { return p == lowered_ascii(c); });
 }
 
-// The offset of the first less-than sign among eight bytes, or 8: a byte is
-// marked in its high bit when it is one, without carries between bytes.
-std::size_t first_less_than_in_word(const char* bytes) {
-    constexpr std::uint64_t kLowBits = 0x7f7f7f7f7f7f7f7f;
-    constexpr std::uint64_t kLessThans = 0x3c3c3c3c3c3c3c3c;
-    std::uint64_t word = 0;
-    std::memcpy(&word, bytes, sizeof word);
-    const std::uint64_t zeroWhereLessThan = word ^ kLessThans;
-    const std::uint64_t marks =
-        ~(((zeroWhereLessThan & kLowBits) + kLowBits) | zeroWhereLessThan | kLowBits);
-    const int before = std::endian::native == std::endian::little ? std::countr_zero(marks)
-                                                                  : std::countl_zero(marks);
-    return static_cast<std::size_t>(before) / 8;
+std::string_view written_or_empty(const std::optional<TagValue>& value) {
+    return writes_value(value) ? value->text : std::string_view();
 }
 
-// Where the next less-than sign from from is. Lines hold few, mostly after
-// their indent and before their end, so the eight bytes from from are looked
-// at as one word before a call looks further.
-std::size_t next_less_than(std::string_view line, std::size_t from) {
-    constexpr std::size_t kWord = 8;
-    if (from + kWord <= line.size()) {
-        if (const std::size_t at = first_less_than_in_word(line.data() + from); at < kWord) {
-            return from + at;
-        }
-        return line.find('<', from + kWord);
-    }
-    for (std::size_t at = from; at < line.size(); ++at) {
-        if (line[at] == '<') {
-            return at;
-        }
-    }
-    return std::string_view::npos;
-}
+constexpr std::size_t kMac = 0;
+constexpr std::size_t kPhy = 1;
+constexpr std::size_t kImage = 2;
+constexpr std::array<std::string_view, 2> kBlobNames = {"MAC", "PHY"};
+constexpr std::uint32_t kNoTail = UINT32_MAX;
+constexpr std::uint8_t kNoExprom = 2;
+constexpr std::array<std::uint8_t, 2> kSawBlob = {1, 2};
+constexpr std::uint8_t kSawValueTag = 4;
+constexpr std::uint8_t kSawImage = 8;
 
-void forget_tags(EntryTags& tags) {
-    tags.mac.reset();
-    tags.phy.reset();
-    tags.exprom.reset();
-    tags.image.reset();
-}
+// A device whose entry is open, as small as it can be: a file may list millions.
+// Its blob tags as it read them after its key are indices into the tails the
+// scan keeps; once a later line wrote one, blobLine is the line its value came
+// from as of blobEpoch.
+struct OpenDevice {
+    DeviceId id;
+    std::size_t keyLine = 0;
+    std::array<std::size_t, 2> blobLine{};
+    std::array<std::uint32_t, 2> blobTail{kNoTail, kNoTail};
+    std::array<std::uint32_t, 2> blobEpoch{};
+    std::uint32_t imageTail = kNoTail;
+    std::uint8_t tailExprom = kNoExprom;
+    std::uint8_t tailTags = 0; // kSawMac, kSawPhy, kSawValueTag, kSawImage after the key
+};
 
-// The parts of a line that start where an entry starts reading it: at the line's
-// start for the entries already open, after its key for each device it opens.
-// No tag can straddle a part's end, and every value closed inside a part but
-// the last is closed there by the next key's less-than sign, as on the whole line.
-void split_at(std::string_view line, const std::vector<std::size_t>& starts,
-              std::vector<std::string_view>& parts) {
-    parts.clear();
-    std::size_t from = 0;
-    for (const std::size_t start : starts) {
-        parts.push_back(line.substr(from, start - from));
-        from = start;
-    }
-    parts.push_back(line.substr(from));
-}
+// What the lines after their key lines wrote into a blob tag. Every open entry
+// reads those lines whole, so one record serves them all: a value is held once.
+struct BlobWrites {
+    SharedText value;            // the last value written
+    std::size_t lastSeen = 0;    // the last line with the tag, writing or not
+    std::uint32_t epoch = 0;     // grows with every write that changes the value
+    std::size_t epochLine = 0;   // the line of that write
+    std::size_t reachedUpTo = 0; // the open devices before this one have met a write
+};
 
-// Devices whose entry has not met its "<image>" and that so far took the same values.
-struct Cohort {
+// A blob's value for a device and the line it came from: the first line of the
+// last run of writes that left it so.
+struct BlobValue {
+    const SharedText* text = nullptr;
+    std::size_t line = 0;
+};
+
+// The entry that started reading first among those not yet closed by an "<image>".
+struct Reader {
+    bool reading = false;
     std::size_t openedAt = 0;
-    std::vector<std::size_t> devices;
-    EntryValues values;
-    std::size_t macLine = 0;
-    std::size_t phyLine = 0;
     bool hasValueTags = false;
-    bool sawMac = false;
-    bool sawPhy = false;
-
-    auto taken() const {
-        return std::tie(values.macText, values.phyText, values.exprom, macLine, phyLine, sawMac,
-                        sawPhy);
-    }
 };
 
-// The open cohorts, then spare ones: a cohort opened later reuses a spare's
-// storage, so that a device's entry costs no allocation.
-class Cohorts {
-  public:
-    bool empty() const { return open_ == 0; }
-    std::span<Cohort> open() { return std::span(cohorts_).first(open_); }
-    std::span<const Cohort> open() const { return std::span(cohorts_).first(open_); }
-
-    void open_new(std::size_t number, std::size_t device) {
-        if (open_ == cohorts_.size()) {
-            cohorts_.emplace_back();
-        }
-        Cohort& cohort = cohorts_[open_++];
-        cohort.openedAt = number;
-        cohort.devices.assign(1, device);
-        cohort.values.macText.clear();
-        cohort.values.phyText.clear();
-        cohort.values.imageName.clear();
-        cohort.values.exprom = kExpromUntilTagged;
-        cohort.macLine = 0;
-        cohort.phyLine = 0;
-        cohort.hasValueTags = false;
-        cohort.sawMac = false;
-        cohort.sawPhy = false;
-    }
-
-    // Keeps, in order, the open cohorts that keep marks; the others become spares.
-    void keep_marked(const std::vector<char>& keep) {
-        std::size_t kept = 0;
-        for (std::size_t k = 0; k < open_; ++k) {
-            if (keep[k] != 0) {
-                swap_unless_same(kept, k);
-                ++kept;
-            }
-        }
-        open_ = kept;
-    }
-
-    // Cohorts that hold the same values stay alike on every later line, which
-    // they read whole, so the work per line stays small however many devices
-    // the entries list. Sorted, so many distinct cohorts cost no more than that.
-    void merge_alike() {
-        const auto end = cohorts_.begin() + static_cast<std::ptrdiff_t>(open_);
-        std::sort(cohorts_.begin(), end,
-                  [](const Cohort& a, const Cohort& b) { return a.taken() < b.taken(); });
-        std::size_t kept = 0;
-        for (std::size_t k = 0; k < open_; ++k) {
-            if (kept > 0 && cohorts_[kept - 1].taken() == cohorts_[k].taken()) {
-                Cohort& into = cohorts_[kept - 1];
-                const Cohort& from = cohorts_[k];
-                into.devices.insert(into.devices.end(), from.devices.begin(), from.devices.end());
-                into.openedAt = std::min(into.openedAt, from.openedAt);
-                into.hasValueTags = into.hasValueTags || from.hasValueTags;
-                continue;
-            }
-            swap_unless_same(kept, k);
-            ++kept;
-        }
-        open_ = kept;
-    }
-
-    void close_all() { open_ = 0; }
-
-  private:
-    void swap_unless_same(std::size_t a, std::size_t b) {
-        if (a != b) {
-            std::swap(cohorts_[a], cohorts_[b]);
-        }
-    }
-
-    std::vector<Cohort> cohorts_;
-    std::size_t open_ = 0;
-};
-
-// One pass over the file, with every device whose entry is open at this line.
+// One pass over the file. The open entries are the devices listed since the
+// last "<image>" that closed them, in listing order: an "<image>" on a line they
+// read whole closes them all at once.
 class Scan {
   public:
-    Scan(DeviceListing& listing, UpdateDataCheck& check)
-        : listing_(listing), check_(check), wantsValues_(listing.wants_values()) {}
+    Scan(UpdateDataCheck& check, EntryValuesKept kept)
+        : check_(check), keepValues_(kept == EntryValuesKept::yes) {}
 
     void take(std::size_t number, std::string_view line) {
-        if (firstListing_.empty()) {
+        if (firstListed_.empty()) {
             sawNul_ = sawNul_ || line.find('\0') != std::string_view::npos;
         }
-        // Reset in place: a fresh EntryTags a line costs more than the line's scan.
-        forget_tags(lineTags_);
-        look_at_less_than_signs(number, line, lineTags_);
+        lineTags_ = {};
+        look_at_less_than_signs(number, line);
         // Without a key, a tag or a mention of one, a line changes nothing.
         if (!opensSomething_) {
             return;
         }
-        opened_.clear();
         if (mentions_.empty()) {
-            take_line_without_key(number, lineTags_);
-            return;
-        }
-        keys_.clear();
-        if (is_key_line(line)) {
-            for (const std::size_t at : mentions_) {
-                if (const std::optional<DeviceId> id = device_key_at(line, at)) {
-                    keys_.push_back({*id, at});
-                }
-            }
-        }
-        if (keys_.empty()) {
-            report_near_miss(number, line);
-        }
-        starts_.clear();
-        for (const KeyAt& key : keys_) {
-            if (const std::optional<std::size_t> device = list_device(number, key.id)) {
-                opened_.push_back(*device);
-                starts_.push_back(key.at + kDeviceKeyLength);
-            }
-        }
-        if (!starts_.empty() && has_any_tag(lineTags_)) {
-            split_at(line, starts_, parts_);
-            partTags_.clear();
-            for (const std::string_view part : parts_) {
-                partTags_.push_back(find_entry_tags(part));
-            }
+            take_line_without_key(number);
         } else {
-            // A line without tags has none in any of its parts (copied: zeroing costs more).
-            partTags_.assign(starts_.size() + 1, lineTags_);
+            take_key_line(number, line);
         }
-        report_parts(number);
-        take_tags(number);
-        list_closed_devices();
     }
 
     // The lookup ends at a line past the cap: the entries still open find nothing.
@@ -274,80 +146,30 @@ class Scan {
         report(number, "line longer than " + std::to_string(kMaxLineLength >> 20) +
                            " MiB: fwbforge2 stops reading here, so no device whose entry is "
                            "open here or listed after it is found");
-        for (std::size_t i = listedUpTo_; i < pending_.size(); ++i) {
-            if (pending_[i].closed) {
-                list(i);
-            }
-        }
-        pending_.clear();
-        pendingValues_.clear();
-        listedUpTo_ = 0;
-        cohorts_.close_all();
+        forget_open();
     }
 
     void finish() {
-        if (!cohorts_.empty()) {
-            report(first_open_key_line(),
+        if (!open_.empty()) {
+            report(open_.front().keyLine,
                    "entry has no <image> before the end of the file: its image name is empty");
-            for (const Cohort& cohort : cohorts_.open()) {
-                close_cohort(cohort, 0);
-            }
-            cohorts_.close_all();
+            close_open(0, empty_text());
         }
-        list_closed_devices();
-        if (firstListing_.empty() && !stoppedAtLongLine_) {
+        if (firstListed_.empty() && !stoppedAtLongLine_) {
             report_no_device();
         }
-        std::sort(check_.findings.begin(), check_.findings.end(),
-                  [](const Finding& a, const Finding& b) {
-                      return std::tie(a.line, a.message) < std::tie(b.line, b.message);
-                  });
+        std::vector<Finding>& findings = check_.findings;
+        const auto order = [](const Finding& a, const Finding& b) {
+            return std::tie(a.line, a.message) < std::tie(b.line, b.message);
+        };
         const auto same = [](const Finding& a, const Finding& b) {
             return a.line == b.line && a.message == b.message;
         };
-        check_.findings.erase(std::unique(check_.findings.begin(), check_.findings.end(), same),
-                              check_.findings.end());
+        std::sort(findings.begin(), findings.end(), order);
+        findings.erase(std::unique(findings.begin(), findings.end(), same), findings.end());
     }
 
   private:
-    // The entry that started reading first among those not yet closed by an "<image>".
-    struct Reader {
-        bool reading = false;
-        std::size_t openedAt = 0;
-        bool hasValueTags = false;
-    };
-
-    struct KeyAt {
-        DeviceId id;
-        std::size_t at = 0; // where the key starts on the line
-    };
-
-    // A device listed, in listing order; closed once its entry was read to its end.
-    struct Pending {
-        ListedDevice device;
-        bool closed = false;
-    };
-
-    std::size_t first_open_key_line() const {
-        std::size_t line = SIZE_MAX;
-        for (const Cohort& cohort : cohorts_.open()) {
-            line = std::min(line, cohort.openedAt);
-        }
-        return line;
-    }
-
-    // An older open entry reads all that a younger one reads, so it holds
-    // value tags when any open entry does.
-    Reader first_reader() const {
-        if (cohorts_.empty()) {
-            return {};
-        }
-        const std::span<const Cohort> open = cohorts_.open();
-        const bool hasValueTags =
-            std::any_of(open.begin(), open.end(), [](const Cohort& c) { return c.hasValueTags; });
-        return {true, first_open_key_line(), hasValueTags};
-    }
-
     void report(std::size_t line, std::string_view message) {
         check_.findings.push_back({line, check_.hold(message)});
     }
@@ -360,15 +182,15 @@ class Scan {
         report(1, message);
     }
 
-    // Takes the line's tags into tags and what its other less-than signs begin
-    // into opensSomething_ and mentions_, and reports tags written in another
-    // case, which the scanner does not see.
-    void look_at_less_than_signs(std::size_t number, std::string_view line, EntryTags& tags) {
+    // Takes the line's tags into lineTags_ and what its other less-than signs
+    // begin into opensSomething_ and mentions_, and reports tags written in
+    // another case, which the scanner does not see.
+    void look_at_less_than_signs(std::size_t number, std::string_view line) {
         opensSomething_ = false;
         mentions_.clear();
-        for (std::size_t at = next_less_than(line, 0); at != std::string_view::npos;) {
-            const std::size_t next = next_less_than(line, at + 1);
-            if (take_tag_at(line, at, next, tags)) {
+        for (std::size_t at = line.find('<'); at != std::string_view::npos;) {
+            const std::size_t next = line.find('<', at + 1);
+            if (take_tag_at(line, at, next, lineTags_)) {
                 opensSomething_ = true;
             } else {
                 look_at_near_tag(number, line, at);
@@ -377,8 +199,7 @@ class Scan {
         }
     }
 
-    // A less-than sign that begins no tag: it may begin "<pciid", or a tag in
-    // another case.
+    // A less-than sign that begins no tag: it may begin "<pciid", or a tag in another case.
     void look_at_near_tag(std::size_t number, std::string_view line, std::size_t at) {
         const std::string_view rest = line.substr(at);
         const std::string_view tag = tag_by_second_letter(rest);
@@ -407,185 +228,12 @@ class Scan {
     }
 
     void report_tags_outside(std::size_t number, const EntryTags& tags) {
-        if (!has_any_tag(tags)) {
-            return;
-        }
         const std::array<bool, kTags.size()> present = {tags.mac.has_value(), tags.phy.has_value(),
                                                         tags.exprom.has_value(),
                                                         tags.image.has_value()};
         for (std::size_t i = 0; i < kTags.size(); ++i) {
             if (present[i]) {
                 report(number, std::string(kTags[i]) + " outside any entry: no device reads it");
-            }
-        }
-    }
-
-    // The number of a device listed for the first time; a later listing opens nothing.
-    std::optional<std::size_t> list_device(std::size_t number, DeviceId id) {
-        if (const std::optional<std::size_t> first = firstListing_.list(key_of(id), number)) {
-            report(number,
-                   "device listed again; the listing at line " + line_number(*first) + " wins");
-            return std::nullopt;
-        }
-        // Filled in place: a copy of a record just written stalls on its fields.
-        Pending& pending = pending_.emplace_back();
-        pending.device.id = id;
-        pending.device.keyLine = number;
-        if (wantsValues_) {
-            pendingValues_.emplace_back();
-        }
-        return firstPending_ + pending_.size() - 1;
-    }
-
-    // The i-th pending device.
-    void list(std::size_t i) {
-        static const EntryValues kNotKept;
-        listing_.list(pending_[i].device, wantsValues_ ? pendingValues_[i] : kNotKept);
-        ++check_.devices;
-    }
-
-    // Devices close in the order they were listed, all those on a line at once.
-    void list_closed_devices() {
-        while (listedUpTo_ < pending_.size() && pending_[listedUpTo_].closed) {
-            list(listedUpTo_);
-            ++listedUpTo_;
-        }
-        // Mostly at once: few entries are open at a time.
-        if (listedUpTo_ == pending_.size()) {
-            firstPending_ += pending_.size();
-            pending_.clear();
-            pendingValues_.clear();
-            listedUpTo_ = 0;
-        }
-    }
-
-    // In line order: what no entry reads, the values taken, and an entry that
-    // runs into the next device's key with values and no "<image>" before it.
-    void report_parts(std::size_t number) {
-        Reader reader = first_reader();
-        for (std::size_t i = 0; i < partTags_.size(); ++i) {
-            if (i > 0 && reader.reading && reader.hasValueTags) {
-                report(reader.openedAt, "entry has no <image> before line " + line_number(number) +
-                                            ": it takes the next device's values");
-            }
-            if (i > 0 && !reader.reading) {
-                reader = {true, number, false};
-            }
-            if (!reader.reading) {
-                report_tags_outside(number, partTags_[i]);
-                continue;
-            }
-            check_values_on(number, partTags_[i]);
-            reader.hasValueTags = reader.hasValueTags || has_value_tag(partTags_[i]);
-            reader.reading = !partTags_[i].image;
-        }
-    }
-
-    // Most lines: every open entry reads the whole line, and none opens.
-    void take_line_without_key(std::size_t number, const EntryTags& tags) {
-        if (cohorts_.empty()) {
-            report_tags_outside(number, tags);
-            return;
-        }
-        check_values_on(number, tags);
-        take_into_open(number, cohorts_.open().size());
-        list_closed_devices();
-    }
-
-    // The tags the k-th open entry reads on this line: the whole line's, or,
-    // for one that opens here or before on a line that opens some, readFrom_'s.
-    const EntryTags& tags_read_by(std::size_t k, std::size_t alreadyOpen) const {
-        if (opened_.empty()) {
-            return lineTags_;
-        }
-        return k < alreadyOpen ? readFrom_.front() : readFrom_[k - alreadyOpen + 1];
-    }
-
-    // Every open entry takes what it reads on this line; those that end close.
-    void take_into_open(std::size_t number, std::size_t alreadyOpen) {
-        const std::span<Cohort> open = cohorts_.open();
-        keep_.resize(open.size());
-        bool anyEnded = false;
-        for (std::size_t k = 0; k < open.size(); ++k) {
-            const bool ended = take_into(open[k], tags_read_by(k, alreadyOpen), number);
-            if (ended) {
-                close_cohort(open[k], number);
-            }
-            keep_[k] = ended ? 0 : 1;
-            anyEnded = anyEnded || ended;
-        }
-        if (anyEnded) {
-            cohorts_.keep_marked(keep_);
-        }
-        if (cohorts_.open().size() > 1) {
-            cohorts_.merge_alike();
-        }
-    }
-
-    // True when the tags end the cohort's entry.
-    static bool take_into(Cohort& cohort, const EntryTags& tags, std::size_t number) {
-        // A value that changes comes from this line.
-        if (writes_value(tags.mac) && tags.mac->text != cohort.values.macText) {
-            cohort.macLine = number;
-        }
-        if (writes_value(tags.phy) && tags.phy->text != cohort.values.phyText) {
-            cohort.phyLine = number;
-        }
-        const bool ended = take_entry_tags(tags, cohort.values);
-        cohort.hasValueTags = cohort.hasValueTags || has_value_tag(tags);
-        cohort.sawMac = cohort.sawMac || tags.mac.has_value();
-        cohort.sawPhy = cohort.sawPhy || tags.phy.has_value();
-        return ended;
-    }
-
-    // The entries already open read the whole line; each one opened here the
-    // text after its key.
-    void take_tags(std::size_t number) {
-        if (cohorts_.empty() && opened_.empty()) {
-            return;
-        }
-        if (!opened_.empty()) {
-            readFrom_.resize(partTags_.size());
-            readFrom_.back() = partTags_.back();
-            for (std::size_t i = partTags_.size() - 1; i > 0; --i) {
-                readFrom_[i - 1] = followed_by(partTags_[i - 1], readFrom_[i]);
-            }
-        }
-        const std::size_t alreadyOpen = cohorts_.open().size();
-        for (const std::size_t device : opened_) {
-            cohorts_.open_new(number, device);
-        }
-        take_into_open(number, alreadyOpen);
-    }
-
-    void close_cohort(const Cohort& cohort, std::size_t imageLine) {
-        const std::optional<std::uint16_t> macBytes =
-            check_blob(cohort.macLine, "MAC", cohort.values.macText);
-        const std::optional<std::uint16_t> phyBytes =
-            check_blob(cohort.phyLine, "PHY", cohort.values.phyText);
-        const std::string_view imageName = held_image_name(cohort.values.imageName);
-        if (imageLine != 0) {
-            check_image_name(imageName, imageLine);
-        }
-        for (const std::size_t number : cohort.devices) {
-            Pending& pending = pending_[number - firstPending_];
-            pending.closed = true;
-            ListedDevice& device = pending.device;
-            device.macBytes = macBytes;
-            device.phyBytes = phyBytes;
-            device.exprom = cohort.values.exprom;
-            device.imageName = imageName;
-            device.imageLine = imageLine;
-            if (wantsValues_) {
-                pendingValues_[number - firstPending_] = cohort.values;
-            }
-            if (!cohort.sawMac) {
-                report(device.keyLine,
-                       "entry has no <mac> tag: fwbforge2 gives the device an empty MAC blob");
-            }
-            if (!cohort.sawPhy) {
-                report(device.keyLine,
-                       "entry has no <phy> tag: fwbforge2 gives the device an empty PHY blob");
             }
         }
     }
@@ -601,97 +249,386 @@ class Scan {
         }
     }
 
-    std::optional<std::uint16_t> check_blob(std::size_t line, std::string_view name,
-                                            std::string_view text) {
-        switch (check_hex_text(text, kBlobCapacity)) {
+    // Most lines: every open entry reads the whole line, and none opens.
+    void take_line_without_key(std::size_t number) {
+        if (open_.empty()) {
+            report_tags_outside(number, lineTags_);
+            return;
+        }
+        check_values_on(number, lineTags_);
+        take_whole_line(number);
+    }
+
+    void take_key_line(std::size_t number, std::string_view line) {
+        listedHere_.clear();
+        starts_.clear();
+        bool anyKey = false;
+        const bool keyLine = is_key_line(line);
+        for (std::size_t i = 0; keyLine && i < mentions_.size(); ++i) {
+            const std::size_t at = mentions_[i];
+            const std::optional<DeviceId> id = device_key_at(line, at);
+            anyKey = anyKey || id.has_value();
+            if (id && first_listing(number, *id)) {
+                listedHere_.push_back(*id);
+                starts_.push_back(at + kDeviceKeyLength);
+            }
+        }
+        if (!anyKey) {
+            report_near_miss(number, line);
+        }
+        // A line without tags has none in any of its parts.
+        splitAtKeys_ = !starts_.empty() && has_any_tag(lineTags_);
+        report_parts(number, line);
+        take_whole_line(number);
+        open_listed_here(number, line);
+    }
+
+    // True when this listing of id is its first; a later one opens nothing.
+    bool first_listing(std::size_t number, DeviceId id) {
+        const auto [first, isNew] = firstListed_.try_emplace(key_of(id), number);
+        if (!isNew) {
+            report(number, "device listed again; the listing at line " +
+                               std::to_string(first->second) + " wins");
+        }
+        return isNew;
+    }
+
+    // Part i of a key line: up to the end of the i-th key that opens a device, from
+    // the end of the one before. No tag straddles a part's end, and every value
+    // closed inside a part but the last is closed there, as on the whole line.
+    EntryTags part_tags(std::string_view line, std::size_t i) const {
+        if (!splitAtKeys_) {
+            return lineTags_;
+        }
+        const std::size_t from = i == 0 ? 0 : starts_[i - 1];
+        const std::size_t to = i < starts_.size() ? starts_[i] : line.size();
+        return find_entry_tags(line.substr(from, to - from));
+    }
+
+    // In line order: what no entry reads, the values taken, and an entry that
+    // runs into the next device's key with values and no "<image>" before it.
+    void report_parts(std::size_t number, std::string_view line) {
+        Reader reader = first_reader();
+        for (std::size_t i = 0; i <= starts_.size(); ++i) {
+            const EntryTags tags = part_tags(line, i);
+            if (i > 0 && reader.reading && reader.hasValueTags) {
+                report(reader.openedAt, "entry has no <image> before line " +
+                                            std::to_string(number) +
+                                            ": it takes the next device's values");
+            }
+            if (i > 0 && !reader.reading) {
+                reader = {true, number, false};
+            }
+            if (!reader.reading) {
+                report_tags_outside(number, tags);
+                continue;
+            }
+            check_values_on(number, tags);
+            reader.hasValueTags = reader.hasValueTags || has_value_tag(tags);
+            reader.reading = !tags.image;
+        }
+    }
+
+    // An older open entry reads all that a younger one reads, so the oldest
+    // holds value tags when any open entry does.
+    Reader first_reader() const {
+        if (open_.empty()) {
+            return {};
+        }
+        const OpenDevice& oldest = open_.front();
+        return {true, oldest.keyLine,
+                (oldest.tailTags & kSawValueTag) != 0 || valueTagLine_ > oldest.keyLine};
+    }
+
+    // Every open entry takes the line's tags; an "<image>" among them closes them all.
+    void take_whole_line(std::size_t number) {
+        if (open_.empty()) {
+            return;
+        }
+        take_blob_tag(kMac, number, lineTags_.mac);
+        take_blob_tag(kPhy, number, lineTags_.phy);
+        if (lineTags_.exprom) {
+            expromLine_ = number;
+            expromValue_ = exprom_switch(lineTags_.exprom->text);
+        }
+        if (has_value_tag(lineTags_)) {
+            valueTagLine_ = number;
+        }
+        if (lineTags_.image) {
+            close_open(number, image_name(*lineTags_.image));
+        }
+    }
+
+    void take_blob_tag(std::size_t blob, std::size_t number, const std::optional<TagValue>& tag) {
+        if (!tag) {
+            return;
+        }
+        BlobWrites& writes = writes_[blob];
+        writes.lastSeen = number;
+        if (!writes_value(tag)) {
+            return;
+        }
+        const std::string_view text = tag->text;
+        const bool changes = writes.value == nullptr || *writes.value != text;
+        if (changes) {
+            writes.value = std::make_shared<const std::string>(text);
+            ++writes.epoch;
+            writes.epochLine = number;
+        }
+        // Devices that met no write yet had their own value: it changes here unless
+        // it was this one. Each device is met so once, the rest follow the epoch.
+        std::uint32_t comparedTail = kNoTail;
+        bool tailIsText = false;
+        for (std::size_t i = writes.reachedUpTo; i < open_.size(); ++i) {
+            OpenDevice& device = open_[i];
+            const std::uint32_t tail = device.blobTail[blob];
+            if (tail != comparedTail || comparedTail == kNoTail) {
+                comparedTail = tail;
+                tailIsText = *tail_text(tail) == text;
+            }
+            device.blobLine[blob] = tailIsText ? tail_line(tail, device.keyLine) : number;
+            device.blobEpoch[blob] = writes.epoch;
+        }
+        writes.reachedUpTo = open_.size();
+    }
+
+    const SharedText& tail_text(std::uint32_t tail) const {
+        return tail == kNoTail ? empty_text() : tails_[tail];
+    }
+
+    // A value from the key line counts as taken there unless it is empty, as
+    // every entry starts out empty.
+    std::size_t tail_line(std::uint32_t tail, std::size_t keyLine) const {
+        return tail_text(tail)->empty() ? 0 : keyLine;
+    }
+
+    BlobValue blob_value(const OpenDevice& device, std::size_t blob, std::size_t index) const {
+        const BlobWrites& writes = writes_[blob];
+        const std::uint32_t tail = device.blobTail[blob];
+        if (index >= writes.reachedUpTo) {
+            return {&tail_text(tail), tail_line(tail, device.keyLine)};
+        }
+        return {&writes.value,
+                device.blobEpoch[blob] == writes.epoch ? device.blobLine[blob] : writes.epochLine};
+    }
+
+    // A value read after a key, held once: keys after one another on a line
+    // mostly read the same occurrence of each tag.
+    std::uint32_t tail_of(std::size_t kind, const std::optional<TagValue>& tag) {
+        if (!writes_value(tag)) {
+            return kNoTail;
+        }
+        const std::string_view text = tag->text;
+        LastTail& last = lastTails_[kind];
+        if (last.at != text.data() || last.size != text.size()) {
+            last = {text.data(), text.size(), static_cast<std::uint32_t>(tails_.size())};
+            tails_.push_back(std::make_shared<const std::string>(text));
+        }
+        return last.index;
+    }
+
+    // Each device listed here reads the line after its own key. Walked from the
+    // line's end, so that each device's tags are the next part's before the rest's.
+    // Those whose text holds an "<image>" close at once, and come first.
+    void open_listed_here(std::size_t number, std::string_view line) {
+        const std::size_t first = open_.size();
+        open_.resize(first + listedHere_.size());
+        lastTails_ = {};
+        EntryTags tail;
+        for (std::size_t k = listedHere_.size(); k-- > 0;) {
+            tail = followed_by(part_tags(line, k + 1), tail);
+            OpenDevice& device = open_[first + k];
+            device.id = listedHere_[k];
+            device.keyLine = number;
+            device.blobTail = {tail_of(kMac, tail.mac), tail_of(kPhy, tail.phy)};
+            device.imageTail = tail_of(kImage, tail.image);
+            device.tailExprom = tail.exprom
+                                    ? static_cast<std::uint8_t>(exprom_switch(tail.exprom->text))
+                                    : kNoExprom;
+            device.tailTags = static_cast<std::uint8_t>(
+                (tail.mac ? kSawBlob[kMac] : 0) | (tail.phy ? kSawBlob[kPhy] : 0) |
+                (has_value_tag(tail) ? kSawValueTag : 0) | (tail.image ? kSawImage : 0));
+        }
+        std::size_t closed = first;
+        while (closed < open_.size() && (open_[closed].tailTags & kSawImage) != 0) {
+            close_device(open_[closed], SIZE_MAX, number, tail_text(open_[closed].imageTail));
+            ++closed;
+        }
+        // Only a line with an "<image>" closes any, and it closed the older ones before.
+        open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(first),
+                    open_.begin() + static_cast<std::ptrdiff_t>(closed));
+        if (open_.empty()) {
+            tails_.clear();
+        }
+    }
+
+    SharedText image_name(const TagValue& tag) {
+        const std::string_view name = written_or_empty(tag);
+        if (lastImage_ == nullptr || *lastImage_ != name) {
+            lastImage_ = std::make_shared<const std::string>(name);
+        }
+        return lastImage_;
+    }
+
+    void close_open(std::size_t imageLine, const SharedText& imageName) {
+        for (std::size_t i = 0; i < open_.size(); ++i) {
+            close_device(open_[i], i, imageLine, imageName);
+        }
+        forget_open();
+    }
+
+    void forget_open() {
+        open_.clear();
+        tails_.clear();
+        for (BlobWrites& writes : writes_) {
+            writes.reachedUpTo = 0;
+        }
+    }
+
+    void close_device(const OpenDevice& device, std::size_t index, std::size_t imageLine,
+                      const SharedText& imageName) {
+        const BlobValue mac = blob_value(device, kMac, index);
+        const BlobValue phy = blob_value(device, kPhy, index);
+        ListedDevice& listed = check_.devices.emplace_back();
+        listed.id = device.id;
+        listed.keyLine = device.keyLine;
+        listed.imageLine = imageLine;
+        listed.macBytes = checked_blob(kMac, mac);
+        listed.phyBytes = checked_blob(kPhy, phy);
+        listed.exprom = expromLine_ > device.keyLine     ? expromValue_
+                        : device.tailExprom != kNoExprom ? device.tailExprom
+                                                         : kExpromUntilTagged;
+        listed.imageName = held_image_name(imageName);
+        if (imageLine != 0) {
+            check_image_name(listed.imageName, imageLine);
+        }
+        for (const std::size_t blob : {kMac, kPhy}) {
+            if ((device.tailTags & kSawBlob[blob]) == 0 &&
+                writes_[blob].lastSeen <= device.keyLine) {
+                report(device.keyLine, blob == kMac ? "entry has no <mac> tag: fwbforge2 gives "
+                                                      "the device an empty MAC blob"
+                                                    : "entry has no <phy> tag: fwbforge2 gives "
+                                                      "the device an empty PHY blob");
+            }
+        }
+        if (keepValues_) {
+            check_.values.push_back(values_of(*mac.text, *phy.text, listed.exprom, imageName));
+        }
+    }
+
+    // Devices that close together mostly share their values: made once.
+    std::shared_ptr<const EntryValues> values_of(const SharedText& mac, const SharedText& phy,
+                                                 std::uint32_t exprom,
+                                                 const SharedText& imageName) {
+        const auto sources = std::make_tuple(mac, phy, exprom, imageName);
+        if (lastValues_ == nullptr || lastValueSources_ != sources) {
+            lastValueSources_ = sources;
+            lastValues_ =
+                std::make_shared<const EntryValues>(EntryValues{*mac, *phy, *imageName, exprom});
+        }
+        return lastValues_;
+    }
+
+    // Each value is checked once however many devices read it.
+    std::optional<std::uint16_t> checked_blob(std::size_t blob, const BlobValue& value) {
+        Verdict& last = lastVerdicts_[blob];
+        if (last.text != *value.text) {
+            last = {*value.text, check_hex_text(**value.text, kBlobCapacity)};
+        }
+        const std::string_view text = **value.text;
+        const std::string name(kBlobNames[blob]);
+        switch (last.status) {
         case PROVKIT_OK:
             return static_cast<std::uint16_t>(text.size() / 2);
         case PROVKIT_ERR_ODD_HEX:
-            report(line, std::string(name) + " text has an odd length (" +
-                             std::to_string(text.size()) + " characters)");
-            return std::nullopt;
+            report(value.line, name + " text has an odd length (" + std::to_string(text.size()) +
+                                   " characters)");
+            break;
         case PROVKIT_ERR_BAD_HEX:
-            report(line, std::string(name) + " text holds a character that is not a hex digit");
-            return std::nullopt;
+            report(value.line, name + " text holds a character that is not a hex digit");
+            break;
         default:
-            report(line, std::string(name) + " text is longer than 1024 bytes (" +
-                             std::to_string(text.size() / 2) + " bytes)");
-            return std::nullopt;
+            report(value.line, name + " text is longer than 1024 bytes (" +
+                                   std::to_string(text.size() / 2) + " bytes)");
+            break;
         }
+        return std::nullopt;
     }
 
-    // Entries mostly name the image the one before named.
-    std::string_view held_image_name(std::string_view name) {
-        if (lastImageName_ != name) {
-            lastImageName_ = check_.hold(name);
+    std::string_view held_image_name(const SharedText& name) {
+        if (lastHeldFor_ != name) {
+            lastHeldFor_ = name;
+            lastHeldImage_ = check_.hold(*name);
         }
-        return lastImageName_;
+        return lastHeldImage_;
     }
 
     // Each name is looked up once, however many devices name it.
-    void check_image_name(std::string_view name, std::size_t imageLine) {
-        if (lastChecked_ == nullptr || lastChecked_->first.data() != name.data()) {
-            auto [known, inserted] = imageIsFile_.try_emplace(name, false);
-            if (inserted) {
-                platform::FileInfo info;
-                known->second = !platform::info_of_path(name, info).failed() &&
-                                info.kind == platform::FileKind::regular;
-            }
-            lastChecked_ = &*known;
+    void check_image_name(std::string_view heldName, std::size_t imageLine) {
+        const auto [known, isNew] = imageIsFile_.try_emplace(heldName.data(), false);
+        if (isNew) {
+            platform::FileInfo info;
+            known->second = !platform::info_of_path(heldName, info).failed() &&
+                            info.kind == platform::FileKind::regular;
         }
-        if (!lastChecked_->second) {
+        if (!known->second) {
             report(imageLine, "image name names no file in the working directory");
         }
     }
 
-    DeviceListing& listing_;
+    struct Verdict {
+        SharedText text;
+        Status status = PROVKIT_OK;
+    };
+
     UpdateDataCheck& check_;
-    FirstListings firstListing_;
-    std::vector<Pending> pending_; // from the first device not yet listed, or a few before
-    // Each pending device's values, beside pending_, only for a listing that wants them: the
-    // strings would cost every other check time.
-    const bool wantsValues_;
-    std::vector<EntryValues> pendingValues_;
-    std::size_t firstPending_ = 0; // the number of pending_'s first device
-    std::size_t listedUpTo_ = 0;   // pending_'s devices before this one are listed
-    Cohorts cohorts_;
-    std::map<std::string_view, bool> imageIsFile_; // by held name
-    const std::pair<const std::string_view, bool>* lastChecked_ = nullptr;
-    std::string_view lastImageName_;
+    const bool keepValues_;
+    std::unordered_map<std::uint64_t, std::size_t> firstListed_; // device key -> line
+    std::deque<OpenDevice> open_;   // grows without copying what it holds
+    std::vector<SharedText> tails_; // the values the open devices read after their keys
+    std::array<BlobWrites, 2> writes_;
+    std::size_t expromLine_ = 0;
+    std::uint32_t expromValue_ = kExpromUntilTagged;
+    std::size_t valueTagLine_ = 0;
+    std::unordered_map<const char*, bool> imageIsFile_; // by held name
+    std::array<Verdict, 2> lastVerdicts_;
+    std::shared_ptr<const EntryValues> lastValues_;
+    std::tuple<SharedText, SharedText, std::uint32_t, SharedText> lastValueSources_;
+    SharedText lastImage_;
+    SharedText lastHeldFor_;
+    std::string_view lastHeldImage_;
     bool sawNul_ = false;
     bool stoppedAtLongLine_ = false;
     // Per line, kept to reuse their storage.
+    EntryTags lineTags_;
     bool opensSomething_ = false;       // a key, a tag or a mention of "<pciid" may begin on it
     std::vector<std::size_t> mentions_; // where "<pciid" begins, in any case
-    std::vector<KeyAt> keys_;
-    std::vector<std::size_t> opened_;
-    std::vector<std::size_t> starts_;
-    std::vector<std::string_view> parts_;
-    EntryTags lineTags_;
-    std::vector<EntryTags> partTags_;
-    std::vector<EntryTags> readFrom_;
-    std::vector<char> keep_;
+    std::vector<DeviceId> listedHere_;  // first listings on the line, in line order
+    std::vector<std::size_t> starts_;   // where each of them starts reading
+    bool splitAtKeys_ = false;
+    struct LastTail {
+        const char* at = nullptr;
+        std::size_t size = 0;
+        std::uint32_t index = kNoTail;
+    };
+    std::array<LastTail, 3> lastTails_; // mac, phy, image
 };
 
 } // namespace
 
 std::string_view UpdateDataCheck::hold(std::string_view text) {
-    auto held = texts_.find(text);
-    if (held == texts_.end()) {
-        held = texts_.emplace(text).first;
-    }
-    return *held;
+    return *texts_.emplace(text).first;
 }
 
-Status check_update_data(std::string_view path, DeviceListing& listing, UpdateDataCheck& check,
-                         platform::Error& error) {
+Status check_update_data(std::string_view path, UpdateDataCheck& check, platform::Error& error,
+                         EntryValuesKept kept) {
     platform::File file;
     error = platform::open_for_reading(path, file);
     if (error.failed()) {
         return PROVKIT_ERR_FILE;
     }
     LineReader reader(file);
-    Scan scan(listing, check);
+    Scan scan(check, kept);
     std::size_t number = 0;
     for (std::string_view line; reader.next_view(line);) {
         scan.take(++number, line);

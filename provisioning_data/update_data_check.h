@@ -2,14 +2,17 @@
 
 #include "common/device_id.h"
 #include "common/status.h"
+#include "platform/platform.h"
 #include "provisioning_data/update_data.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 // A device as fwbforge2 would find it: what its entry gives it.
@@ -28,27 +31,19 @@ struct Finding {
     std::string_view message; // held by the check
 };
 
-// Where the check hands each device it lists, in file order, once its entry is
-// read to its end, so that nothing need hold the whole list.
-class DeviceListing {
-  public:
-    // values holds what the entry gives only when wants_values() says so.
-    virtual void list(const ListedDevice& device, const EntryValues& values) = 0;
-    // Keeping every entry's texts costs the check time, so only a listing that uses them asks.
-    virtual bool wants_values() const { return false; }
-
-  protected:
-    ~DeviceListing() = default;
-};
-
-// What the check reports besides the devices: a text that many findings or
-// devices share is held once, so memory follows the report rather than the file.
+// What reading the update data as fwbforge2's scanner does, for every device at
+// once, found: the devices it would find and what would surprise the person who
+// wrote the file. A text that many findings or devices share is held once.
 struct UpdateDataCheck {
     UpdateDataCheck() = default;
     UpdateDataCheck(const UpdateDataCheck&) = delete;
     UpdateDataCheck& operator=(const UpdateDataCheck&) = delete;
 
-    std::size_t devices = 0;       // how many were listed
+    // Deques: they grow without a second copy of what they hold.
+    std::deque<ListedDevice> devices; // in file order
+    // Beside devices, only when the check was asked to keep them: each entry's
+    // values, shared by the devices the entry gives the same values.
+    std::deque<std::shared_ptr<const EntryValues>> values;
     std::vector<Finding> findings; // by line
     bool lineTooLong = false;      // the reading ended at a line past the cap
 
@@ -56,12 +51,15 @@ struct UpdateDataCheck {
     std::string_view hold(std::string_view text);
 
   private:
-    std::set<std::string, std::less<>> texts_;
+    std::unordered_set<std::string> texts_;
 };
 
-// Reads the update-data file as fwbforge2's scanner does, for every device at
-// once, lists the devices it would find and reports what would surprise the
-// person who wrote the file. Image names are looked up relative to the working
-// directory. 0, or 67 when it cannot be read, with the system's reason in error.
-Status check_update_data(std::string_view path, DeviceListing& listing, UpdateDataCheck& check,
-                         platform::Error& error);
+// Whether the check keeps each device's entry values (for a batch that writes them).
+enum class EntryValuesKept { no, yes };
+
+// Reads the update-data file once, in time linear in its size and with memory
+// for its longest line and a few words a device. Image names are looked up
+// relative to the working directory. 0, or 67 when it cannot be read, with the
+// system's reason in error.
+Status check_update_data(std::string_view path, UpdateDataCheck& check, platform::Error& error,
+                         EntryValuesKept kept = EntryValuesKept::no);

@@ -1,9 +1,11 @@
+#include "common/hex.h"
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/update_data_check.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 
@@ -12,13 +14,6 @@ std::string key(std::string_view did) {
 }
 
 constexpr std::size_t kLineCap = 64 * 1024 * 1024;
-
-struct CollectedDevices final : DeviceListing {
-    std::vector<ListedDevice> devices;
-    void list(const ListedDevice& device, const EntryValues&) override {
-        devices.push_back(device);
-    }
-};
 
 struct CheckCase {
     std::string name;
@@ -43,12 +38,10 @@ Checked check_content(const TempDir& dir, std::string_view content,
                       bool (*drop)(std::string_view) = nullptr) {
     write_file(dir / "update.xml", content);
     UpdateDataCheck check;
-    CollectedDevices listed;
     platform::Error error;
-    EXPECT_EQ(check_update_data(utf8_of(dir / "update.xml"), listed, check, error), PROVKIT_OK);
-    EXPECT_EQ(listed.devices.size(), check.devices);
+    EXPECT_EQ(check_update_data(utf8_of(dir / "update.xml"), check, error), PROVKIT_OK);
     Checked checked;
-    checked.devices = check.devices;
+    checked.devices = check.devices.size();
     for (const Finding& finding : check.findings) {
         if (drop == nullptr || !drop(finding.message)) {
             checked.findings.emplace_back(finding.line, finding.message);
@@ -312,12 +305,11 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
     for (const ListedCase& c : cases) {
         write_file(dir / "update.xml", c.content);
         UpdateDataCheck check;
-        CollectedDevices listed;
         platform::Error error;
-        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), listed, check, error), PROVKIT_OK);
-        ASSERT_EQ(listed.devices.size(), c.devices.size()) << c.name;
+        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), check, error), PROVKIT_OK);
+        ASSERT_EQ(check.devices.size(), c.devices.size()) << c.name;
         for (std::size_t i = 0; i < c.devices.size(); ++i) {
-            const ListedDevice& device = listed.devices[i];
+            const ListedDevice& device = check.devices[i];
             const ListedDevice& expected = c.devices[i];
             EXPECT_EQ(format_device_key(device.id), format_device_key(expected.id)) << c.name;
             EXPECT_EQ(device.macBytes, expected.macBytes) << c.name;
@@ -337,9 +329,41 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
         }
     }
     UpdateDataCheck check;
-    CollectedDevices listed;
     platform::Error error;
-    EXPECT_EQ(check_update_data(utf8_of(dir / "missing.xml"), listed, check, error),
-              PROVKIT_ERR_FILE);
+    EXPECT_EQ(check_update_data(utf8_of(dir / "missing.xml"), check, error), PROVKIT_ERR_FILE);
     EXPECT_TRUE(error.missing());
+}
+
+// A batch keeps every device's values until it writes them: devices that read the
+// same entry must share one copy, however many the entry lists.
+TEST(CheckUpdateData, GivesTheDevicesOfAnEntryOneCopyOfItsValues) {
+    TempDir dir;
+    const std::string mac(2048, 'a');
+    std::string keys;
+    std::string oneLine;
+    for (int i = 0; i < 300; ++i) {
+        const std::string did = hex16(static_cast<std::uint16_t>(i));
+        keys += key(did) + "\n";
+        oneLine += key(did) + "<mac>" + did + "</mac>";
+    }
+    const std::vector<std::pair<std::string, std::size_t>> cases = {
+        {keys + "<mac>" + mac + "</mac>\n<phy>0c</phy>\n<image>i.fwb</image>\n", 1},
+        {oneLine + "\n<exprom>True</exprom>\n<image>i.fwb</image>\n", 300},
+    };
+    for (const auto& [content, distinct] : cases) {
+        write_file(dir / "update.xml", content);
+        UpdateDataCheck check;
+        platform::Error error;
+        ASSERT_EQ(
+            check_update_data(utf8_of(dir / "update.xml"), check, error, EntryValuesKept::yes),
+            PROVKIT_OK);
+        ASSERT_EQ(check.values.size(), 300u);
+        std::set<const EntryValues*> copies;
+        for (std::size_t i = 0; i < check.values.size(); ++i) {
+            copies.insert(check.values[i].get());
+            EXPECT_EQ(check.values[i]->exprom, check.devices[i].exprom);
+            EXPECT_EQ(check.values[i]->macText.size() / 2, check.devices[i].macBytes);
+        }
+        EXPECT_EQ(copies.size(), distinct);
+    }
 }
