@@ -157,10 +157,53 @@ void expect_provisioned(std::string_view base, std::string_view out, std::string
     EXPECT_EQ(out.substr(0, 32), sha256(out.substr(32, 2272))) << "header digest";
 }
 
+namespace {
+
+// Copies of the programs run as another user, in a folder every user may enter:
+// the checkout itself may be one only its owner can (a home folder, mktemp -d).
+class ReachableCopies {
+  public:
+    ~ReachableCopies() {
+        std::error_code ignored;
+        if (!folder_.empty()) {
+            std::filesystem::remove_all(folder_, ignored);
+        }
+    }
+
+    std::string of(const std::string& program) {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        if (folder_.empty()) {
+            std::string made;
+            if (platform::make_unique_directory(
+                    utf8_of(fs::temp_directory_path() / "fwbforge2-tools-"), made)
+                    .failed()) {
+                return program;
+            }
+            folder_ = path_of(made);
+            fs::permissions(folder_, fs::perms(0755), error);
+        }
+        const fs::path copy = folder_ / path_of(program).filename();
+        if (!fs::exists(copy)) {
+            fs::copy_file(path_of(program), copy, error);
+            fs::permissions(copy, fs::perms(0755), error);
+        }
+        return error ? program : utf8_of(copy);
+    }
+
+  private:
+    std::filesystem::path folder_;
+};
+
+} // namespace
+
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options) {
-    return platform::run_process({program, args, utf8_of(dir), options.umask, options.fileSizeLimit,
-                                  options.ignoreSizeLimitSignal, options.user});
+    static ReachableCopies copies;
+    const std::string reachable = options.user ? copies.of(program) : program;
+    return platform::run_process({reachable, args, utf8_of(dir), options.umask,
+                                  options.fileSizeLimit, options.ignoreSizeLimitSignal,
+                                  options.user});
 }
 
 std::optional<std::uint32_t> ordinary_user() {
