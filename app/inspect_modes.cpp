@@ -1,5 +1,6 @@
 #include "app/inspect_modes.h"
 
+#include "app/image_reports.h"
 #include "app/reports.h"
 #include "common/report.h"
 #include "common/status.h"
@@ -40,12 +41,19 @@ void report_unreadable_image(std::string_view path, const platform::Error& error
     diagnose("cannot read", path, reason_of(error));
 }
 
-bool read_image(std::string_view path, ImageRead& read, platform::Error& error) {
-    OpenedImage image;
-    if (!open_image(path, image, error)) {
+// An image opened and inspected, kept open so that its blobs can be read.
+struct ReadImage {
+    OpenedImage opened;
+    std::optional<ImageBytes> source;
+    ImageInspection inspection;
+};
+
+bool read_image(std::string_view path, ReadImage& image, platform::Error& error) {
+    if (!open_image(path, ImageKinds::regular_only, image.opened, error)) {
         return false;
     }
-    error = read_for_inspection(image, read);
+    image.source.emplace(image.opened.file, image.opened.length);
+    error = inspect_image(*image.source, image.inspection);
     return !error.failed();
 }
 
@@ -122,7 +130,7 @@ int open_base(const ExpectRequest& request, ExpectReport& report, OpenedImage& b
               ImageHeader& header) {
     const std::string path = request.base ? *request.base : report.entry->imageName;
     platform::Error error;
-    if (!open_image(path, base, error)) {
+    if (!open_image(path, ImageKinds::regular_only, base, error)) {
         if (error.missing() && !request.base) {
             report.refusal = "the base image " + c_quoted(path) +
                              " does not exist (fwbforge2: Input fwb not present)";
@@ -134,14 +142,13 @@ int open_base(const ExpectRequest& request, ExpectReport& report, OpenedImage& b
     report.base = path;
     report.baseGiven = request.base.has_value();
     std::vector<std::uint8_t> bytes;
-    std::uint64_t length = base.length;
-    if (const platform::Error read = read_within(base.file, 0, kHeaderSize, length, bytes);
-        read.failed()) {
+    ImageBytes source(base.file, base.length);
+    if (const platform::Error read = source.read(0, kHeaderSize, bytes); read.failed()) {
         report_unreadable_image(path, read);
         return PROVKIT_ERR_FILE;
     }
     std::copy(bytes.begin(), bytes.end(), header.begin());
-    report.baseLength = base.length = length;
+    report.baseLength = base.length = source.length();
     return PROVKIT_OK;
 }
 
@@ -157,9 +164,8 @@ std::string_view region_refusal(RegionFit fit) {
 int check_base_chain(const OpenedImage& base, const ProvisionedParts& parts,
                      const ImageHeader& baseHeader, ExpectReport& report) {
     std::vector<std::uint8_t> table;
-    std::uint64_t length = base.length;
-    if (const platform::Error error =
-            read_within(base.file, parts.placement.bdpOffset, kBdpTableSize, length, table);
+    ImageBytes source(base.file, base.length);
+    if (const platform::Error error = source.read(parts.placement.bdpOffset, kBdpTableSize, table);
         error.failed()) {
         report_unreadable_image(*report.base, error);
         return PROVKIT_ERR_FILE;
@@ -244,8 +250,32 @@ bool make_directory_if_needed(std::string_view directory) {
     return false;
 }
 
-// A new file holding bytes; a name already taken is left as it is.
-bool write_new_file(const std::string& path, std::span<const std::uint8_t> bytes) {
+constexpr std::size_t kBlobBlock = 64 * 1024;
+
+// The count bytes of source at offset into file, a block at a time.
+platform::Error copy_out(ImageBytes& source, std::uint64_t offset, std::uint64_t count,
+                         const platform::File& file) {
+    std::vector<std::uint8_t> block(kBlobBlock);
+    for (std::uint64_t done = 0; done < count;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
+        std::size_t got = 0;
+        if (const platform::Error error =
+                source.read(offset + done, std::span(block).first(wanted), got);
+            error.failed() || got < wanted) {
+            return error.failed() ? error : platform::Error{};
+        }
+        if (const platform::Error error = platform::write_all(file, std::span(block).first(got));
+            error.failed()) {
+            return error;
+        }
+        done += got;
+    }
+    return {};
+}
+
+// A new file holding a blob; a name already taken is left as it is.
+bool write_new_file(const std::string& path, ImageBytes& source, const EntryInspection& entry) {
     platform::File file;
     if (const platform::Error error = platform::create_new(path, file); error.failed()) {
         print_text(field("not written",
@@ -254,7 +284,7 @@ bool write_new_file(const std::string& path, std::span<const std::uint8_t> bytes
         diagnose("cannot create", path, error.reason());
         return false;
     }
-    platform::Error error = platform::write_all(file, bytes);
+    platform::Error error = copy_out(source, entry.blobOffset, entry.length, file);
     if (!error.failed()) {
         error = file.close();
     }
@@ -268,9 +298,9 @@ bool write_new_file(const std::string& path, std::span<const std::uint8_t> bytes
 }
 
 // The region its header gives, when it lies after the header and inside the file.
-std::optional<BdpPlacement> region_of(const ImageRead& read) {
-    const BdpPlacement placement = placement_of(read.header);
-    if (!holds_placement(read.header) || !region_inside_image(placement, read.length)) {
+std::optional<BdpPlacement> region_of(const ImageFrame& frame, std::uint64_t length) {
+    const BdpPlacement placement = placement_of(frame.header);
+    if (!holds_placement(frame.header) || !region_inside_image(placement, length)) {
         return std::nullopt;
     }
     return placement;
@@ -282,15 +312,19 @@ int inspect_images(const std::vector<std::string>& paths, bool blobs, bool jsonR
     const bool several = paths.size() > 1;
     bool unreadable = false;
     bool unverified = false;
+    ChunkedOutput out;
+    // Kept open to the end: a JSON report reads the blobs as it is written.
+    std::vector<ReadImage> images(paths.size());
+    std::vector<InspectedImage> inspected;
     json reports = json::array();
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!jsonReport && i > 0) {
-            print_text("\n");
+            out.text() += "\n";
         }
-        ImageRead read;
         platform::Error error;
-        if (!read_image(paths[i], read, error)) {
+        if (!read_image(paths[i], images[i], error)) {
             unreadable = true;
+            out.flush();
             if (jsonReport && several) {
                 diagnose("cannot read", paths[i], reason_of(error));
                 reports.push_back({{"image", paths[i]}, {"readable", false}, {"verified", false}});
@@ -299,20 +333,27 @@ int inspect_images(const std::vector<std::string>& paths, bool blobs, bool jsonR
             }
             continue;
         }
-        const ImageInspection inspection = inspect_image(read.bytes());
-        unverified = unverified || !inspection.verified();
+        unverified = unverified || !images[i].inspection.verified();
+        const InspectedImage image{paths[i], &images[i].inspection,
+                                   blobs ? &*images[i].source : nullptr};
+        inspected.push_back(image);
         if (!jsonReport) {
-            print_text(image_report_text(paths[i], inspection, blobs));
-        } else if (several) {
-            json report = image_report_json(paths[i], inspection, blobs);
-            report["readable"] = true;
-            reports.push_back(std::move(report));
-        } else {
-            print_json(image_report_json(paths[i], inspection, blobs));
+            if (!print_image_report_text(out, image)) {
+                out.flush();
+                report_unreadable_image(paths[i], {});
+                return PROVKIT_ERR_FILE;
+            }
+            continue;
         }
+        json report = image_report_json(image, inspected.size() - 1);
+        if (several) {
+            report["readable"] = true;
+        }
+        reports.push_back(std::move(report));
     }
-    if (jsonReport && several) {
-        print_json(reports);
+    if (jsonReport && !reports.empty() &&
+        !print_json_with_blobs(out, several ? reports : reports.front(), inspected)) {
+        return PROVKIT_ERR_FILE;
     }
     return unreadable ? PROVKIT_ERR_FILE : unverified ? PROVKIT_ERR_DATA : PROVKIT_OK;
 }
@@ -335,7 +376,7 @@ int expect_image(const ExpectRequest& request) {
     }
     OpenedImage image;
     platform::Error error;
-    if (!open_image(request.image, image, error)) {
+    if (!open_image(request.image, ImageKinds::regular_only, image, error)) {
         report_unreadable_image(request.image, error);
         return PROVKIT_ERR_FILE;
     }
@@ -362,36 +403,41 @@ int diff_images(std::string_view a, std::string_view b, bool jsonReport) {
     OpenedImage imageA;
     OpenedImage imageB;
     platform::Error error;
-    const bool openedA = open_image(a, imageA, error);
+    const bool openedA = open_image(a, ImageKinds::regular_only, imageA, error);
     if (!openedA) {
         report_unreadable_image(a, error);
     }
-    const bool openedB = open_image(b, imageB, error);
+    const bool openedB = open_image(b, ImageKinds::regular_only, imageB, error);
     if (!openedB) {
         report_unreadable_image(b, error);
     }
-    ImageRead readA;
     if (!openedA || !openedB) {
         return PROVKIT_ERR_FILE;
     }
-    if (error = read_for_inspection(imageA, readA); error.failed()) {
+    ImageBytes sourceA(imageA.file, imageA.length);
+    ImageFrame frameA;
+    if (error = read_frame(sourceA, frameA); error.failed()) {
         report_unreadable_image(a, error);
         return PROVKIT_ERR_FILE;
     }
+    sourceA.shorten_to_current_size();
     ImageHeader header{};
-    std::copy(readA.header.begin(), readA.header.end(), header.begin());
+    std::copy(frameA.header.begin(), frameA.header.end(), header.begin());
     std::array<std::uint8_t, kBdpTableSize> table{};
-    std::copy(readA.table.begin(), readA.table.end(), table.begin());
+    std::copy(frameA.table.begin(), frameA.table.end(), table.begin());
     DiffReport report{a, b, {}};
     ReadFailure failure;
-    ImageRead readB;
-    if (error = read_for_inspection(imageB, readB); error.failed()) {
+    ImageBytes sourceB(imageB.file, imageB.length);
+    ImageFrame frameB;
+    if (error = read_frame(sourceB, frameB); error.failed()) {
         report_unreadable_image(b, error);
         return PROVKIT_ERR_FILE;
     }
-    if (!compare_images({&imageA.file, readA.length, nullptr, region_of(readA)},
-                        {&imageB.file, readB.length, nullptr, region_of(readB)},
-                        image_parts(header, table), report.comparison, failure)) {
+    sourceB.shorten_to_current_size();
+    if (!compare_images(
+            {&imageA.file, sourceA.length(), nullptr, region_of(frameA, sourceA.length())},
+            {&imageB.file, sourceB.length(), nullptr, region_of(frameB, sourceB.length())},
+            image_parts(header, table), report.comparison, failure)) {
         report_unreadable_image(failure.inB ? b : a, failure.error);
         return PROVKIT_ERR_FILE;
     }
@@ -404,13 +450,13 @@ int diff_images(std::string_view a, std::string_view b, bool jsonReport) {
 }
 
 int extract_blobs(std::string_view image, std::string_view directory) {
-    ImageRead read;
+    ReadImage read;
     platform::Error error;
     if (!read_image(image, read, error)) {
         report_unreadable_image(image, error);
         return PROVKIT_ERR_FILE;
     }
-    const ImageInspection inspection = inspect_image(read.bytes());
+    const ImageInspection& inspection = read.inspection;
     if (!inspection.regionValid) {
         print_text(field("not extracted", "the BDP region does not lie after the header and "
                                           "inside the file, holding its table"));
@@ -431,7 +477,7 @@ int extract_blobs(std::string_view image, std::string_view directory) {
             continue;
         }
         const std::string path = joined(directory, entry_file_name(entry));
-        if (!write_new_file(path, entry.blob)) {
+        if (!write_new_file(path, *read.source, entry)) {
             unwritten = true;
             continue;
         }

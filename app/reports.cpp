@@ -17,12 +17,6 @@ constexpr int kLabelWidth = 19;
 // What a report gathers before it is written: few writes, however many devices.
 constexpr std::size_t kOutputChunk = 64 * 1024;
 
-std::string hex32(std::uint32_t value) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "0x%08x", value);
-    return text.data();
-}
-
 std::string hex_offset(std::uint64_t value) {
     std::array<char, 24> text{};
     std::snprintf(text.data(), text.size(), "0x%08llx", static_cast<unsigned long long>(value));
@@ -46,63 +40,6 @@ std::string json_text(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-std::string verdict(const DigestCheck& check) {
-    return check.holds() ? "ok" : check.inFile ? "MISMATCH" : "MISMATCH (past the end of the file)";
-}
-
-std::string region_verdict(const ImageInspection& inspection) {
-    const BdpPlacement& placement = inspection.placement;
-    if (!inspection.headerComplete) {
-        return "INVALID: the file is shorter than its header";
-    }
-    if (placement.bdpOffset < layout::kHeaderSize) {
-        return "INVALID: starts inside the header";
-    }
-    if (std::uint64_t{placement.bdpOffset} + placement.bdpSize > inspection.fileLength) {
-        return "INVALID: ends past the end of the file";
-    }
-    if (placement.bdpSize < layout::kBdpTableSize) {
-        return "INVALID: smaller than the 288-byte table";
-    }
-    return "ok, after the header and inside the file";
-}
-
-std::string digest_text(std::string_view label, const DigestCheck& check) {
-    std::string text = field(label, verdict(check));
-    if (check.inFile) {
-        text += field("  stored", to_hex(check.stored));
-        text += field("  recomputed", to_hex(check.computed));
-    }
-    return text;
-}
-
-std::string entry_text(const EntryInspection& entry, bool blobs) {
-    std::string text =
-        field("entry " + std::to_string(entry.index),
-              blob_type_name(entry.type) + ", " + count_of(entry.length, "byte") + ", digest " +
-                  (entry.inRegion ? verdict(entry.digest) : "MISMATCH (blob outside the region)"));
-    if (blobs && entry.inRegion) {
-        text += field("  blob", to_hex(entry.blob));
-    }
-    return text;
-}
-
-json digest_json(const DigestCheck& check) {
-    return {{"stored", check.inFile ? json(to_hex(check.stored)) : json(nullptr)},
-            {"computed", check.inFile ? json(to_hex(check.computed)) : json(nullptr)},
-            {"ok", check.holds()}};
-}
-
-json entry_json(const EntryInspection& entry, bool blobs) {
-    json object = {{"index", entry.index},       {"type", blob_type_name(entry.type)},
-                   {"typeCode", entry.type},     {"length", entry.length},
-                   {"inRegion", entry.inRegion}, {"digest", digest_json(entry.digest)}};
-    if (blobs) {
-        object["blob"] = entry.inRegion ? json(to_hex(entry.blob)) : json(nullptr);
-    }
-    return object;
-}
-
 std::string key_text(DeviceId id) {
     return "vid=" + hex16(id.vid) + " did=" + hex16(id.did) + " svid=" + hex16(id.svid) +
            " ssid=" + hex16(id.ssid);
@@ -121,10 +58,6 @@ std::string blob_length_text(std::optional<std::uint16_t> length) {
 
 json length_json(std::optional<std::uint16_t> length) {
     return length ? json(*length) : json(nullptr);
-}
-
-std::string image_line_text(std::string_view path, std::uint64_t length) {
-    return c_quoted(path) + ", " + count_of(length, "byte");
 }
 
 std::string json_string(std::string_view text) {
@@ -298,6 +231,10 @@ std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
 
 } // namespace
 
+std::string image_line_text(std::string_view path, std::uint64_t length) {
+    return c_quoted(path) + ", " + count_of(length, "byte");
+}
+
 std::string count_of(std::uint64_t count, std::string_view noun) {
     return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
 }
@@ -340,46 +277,6 @@ std::string blob_type_name(std::uint32_t type) {
         return "MAC";
     }
     return std::to_string(type);
-}
-
-std::string image_report_text(std::string_view path, const ImageInspection& inspection,
-                              bool blobs) {
-    std::string text = field("fwb image", image_line_text(path, inspection.fileLength));
-    text += field("bdpOffset", hex32(inspection.placement.bdpOffset));
-    text += field("bdpSize", hex32(inspection.placement.bdpSize));
-    text += field("BDP region", region_verdict(inspection));
-    text += field("exprom descriptor",
-                  to_hex(inspection.expromDescriptor) +
-                      (inspection.expromCleared() ? " (cleared)" : " (not cleared)"));
-    text += digest_text("header digest", inspection.headerDigest);
-    text += digest_text("second-area digest", inspection.secondAreaDigest);
-    text += digest_text("table digest", inspection.tableDigest);
-    for (const EntryInspection& entry : inspection.entries) {
-        text += entry_text(entry, blobs);
-    }
-    return text + field("verdict", inspection.verified() ? "verified" : "NOT VERIFIED");
-}
-
-json image_report_json(std::string_view path, const ImageInspection& inspection, bool blobs) {
-    json entries = json::array();
-    for (const EntryInspection& entry : inspection.entries) {
-        entries.push_back(entry_json(entry, blobs));
-    }
-    return {{"image", path},
-            {"length", inspection.fileLength},
-            {"headerComplete", inspection.headerComplete},
-            {"bdpOffset", inspection.placement.bdpOffset},
-            {"bdpSize", inspection.placement.bdpSize},
-            {"regionValid", inspection.regionValid},
-            {"exprom",
-             {{"descriptor", to_hex(inspection.expromDescriptor)},
-              {"cleared", inspection.expromCleared()}}},
-            {"digests",
-             {{"header", digest_json(inspection.headerDigest)},
-              {"secondArea", digest_json(inspection.secondAreaDigest)},
-              {"table", digest_json(inspection.tableDigest)}}},
-            {"entries", entries},
-            {"verified", inspection.verified()}};
 }
 
 ChunkedOutput::ChunkedOutput() {

@@ -19,9 +19,8 @@
 // "1 byte", "2 bytes": a count and its noun.
 std::string count_of(std::uint64_t count, std::string_view noun);
 
-std::string image_report_text(std::string_view path, const ImageInspection& inspection, bool blobs);
-nlohmann::json image_report_json(std::string_view path, const ImageInspection& inspection,
-                                 bool blobs);
+// An image's path and length, as a report's first line gives them.
+std::string image_line_text(std::string_view path, std::uint64_t length);
 
 // Standard output in large pieces: a report of many lines costs few writes.
 class ChunkedOutput {

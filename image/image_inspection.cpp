@@ -3,6 +3,7 @@
 #include "image/bytes.h"
 #include "image/calc_hash.h"
 #include "image/header_sealing.h"
+#include "image/image_reading.h"
 
 #include <algorithm>
 #include <optional>
@@ -28,33 +29,70 @@ DigestCheck check_header_digest(std::span<const std::uint8_t> header, std::size_
                         checked_slice(header, covered.offset, covered.length));
 }
 
-EntryInspection inspect_entry(const PlacedEntry& placed, std::span<const std::uint8_t> dataArea) {
-    EntryInspection entry;
+constexpr std::size_t kHashBlock = 128 * 1024;
+
+// The digest of count bytes at offset, hashed a block at a time; not in the
+// file when the image ends before them.
+platform::Error check_range_digest(ImageBytes& source, std::uint64_t offset, std::uint64_t count,
+                                   DigestCheck& check) {
+    HashStream hash;
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, kHashBlock)));
+    for (std::uint64_t done = 0; done < count;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
+        std::size_t got = 0;
+        if (const platform::Error error =
+                source.read(offset + done, std::span(block).first(wanted), got);
+            error.failed() || got < wanted) {
+            return error;
+        }
+        hash.add(std::span(block).first(got));
+        done += got;
+    }
+    check.inFile = hash.finish(check.computed) == PROVKIT_OK;
+    return {};
+}
+
+platform::Error inspect_entry(ImageBytes& source, const PlacedEntry& placed,
+                              const BdpPlacement& placement, EntryInspection& entry) {
     entry.index = placed.index;
     entry.type = placed.stored.type;
     entry.length = placed.stored.length;
     entry.dataOffset = placed.dataOffset;
-    const auto padded = checked_slice(dataArea, placed.dataOffset, align4(entry.length));
-    entry.digest = check_digest(placed.stored.digest, padded);
-    entry.inRegion = padded.has_value();
-    if (padded) {
-        entry.blob = padded->first(entry.length);
+    entry.blobOffset = std::uint64_t{placement.bdpOffset} + kBdpTableSize + placed.dataOffset;
+    entry.digest.stored = placed.stored.digest;
+    const std::uint64_t padded = align4(entry.length);
+    if (placed.dataOffset + padded > data_area_size(placement)) {
+        return {};
     }
-    return entry;
+    if (const platform::Error error =
+            check_range_digest(source, entry.blobOffset, padded, entry.digest);
+        error.failed()) {
+        return error;
+    }
+    entry.inRegion = entry.digest.inFile;
+    return {};
 }
 
-void inspect_table(const ImageBytes& bytes, ImageInspection& inspection) {
+platform::Error inspect_table(ImageBytes& source, const ImageFrame& frame,
+                              ImageInspection& inspection) {
     const std::optional<std::span<const std::uint8_t>> table =
-        checked_slice(bytes.table, 0, kBdpTableSize);
+        checked_slice(frame.table, 0, kBdpTableSize);
     inspection.tableDigest =
-        check_digest(checked_slice(bytes.header, kTableDigestOffset, kDigestSize), table);
+        check_digest(checked_slice(frame.header, kTableDigestOffset, kDigestSize), table);
     if (!table) {
-        return;
+        return {};
     }
     for (const PlacedEntry& placed :
          used_entries(std::span<const std::uint8_t, kBdpTableSize>(table->data(), kBdpTableSize))) {
-        inspection.entries.push_back(inspect_entry(placed, bytes.dataArea));
+        if (const platform::Error error = inspect_entry(source, placed, inspection.placement,
+                                                        inspection.entries.emplace_back());
+            error.failed()) {
+            return error;
+        }
     }
+    return {};
 }
 
 // The part of [offset, offset + length) that lies inside bytes.
@@ -90,45 +128,35 @@ bool holds_placement(std::span<const std::uint8_t> header) {
     return header.size() >= kBdpSizeOffset + kBdpFieldSize;
 }
 
-std::uint64_t data_bytes_used(std::span<const std::uint8_t, kBdpTableSize> table,
-                              const BdpPlacement& placement) {
-    std::uint64_t reached = 0;
-    for (const PlacedEntry& placed : used_entries(table)) {
-        reached = std::max(reached, placed.dataOffset + align4(placed.stored.length));
+platform::Error inspect_image(ImageBytes& source, ImageInspection& inspection) {
+    inspection = {};
+    ImageFrame frame;
+    if (const platform::Error error = read_frame(source, frame); error.failed()) {
+        return error;
     }
-    return std::min(reached, data_area_size(placement));
-}
-
-ImageInspection inspect_image(const ImageBytes& bytes) {
-    ImageInspection inspection;
-    inspection.fileLength = bytes.fileLength;
-    inspection.headerComplete = bytes.header.size() >= kHeaderSize;
-    inspection.placement = placement_of(bytes.header);
+    inspection.headerComplete = frame.header.size() >= kHeaderSize;
+    inspection.placement = placement_of(frame.header);
     const std::span<const std::uint8_t> descriptor =
-        clipped(bytes.header, kExpromDescriptorOffset, kExpromDescriptorSize);
+        clipped(frame.header, kExpromDescriptorOffset, kExpromDescriptorSize);
     std::copy(descriptor.begin(), descriptor.end(), inspection.expromDescriptor.begin());
-    inspection.regionValid = inspection.headerComplete &&
-                             region_inside_image(inspection.placement, bytes.fileLength) &&
-                             inspection.placement.bdpSize >= kBdpTableSize;
     inspection.headerDigest =
-        check_header_digest(bytes.header, kHeaderDigestOffset, kHeaderDigested);
+        check_header_digest(frame.header, kHeaderDigestOffset, kHeaderDigested);
     inspection.secondAreaDigest =
-        check_header_digest(bytes.header, kSecondAreaDigestOffset, kSecondArea);
-    inspect_table(bytes, inspection);
-    return inspection;
+        check_header_digest(frame.header, kSecondAreaDigestOffset, kSecondArea);
+    if (const platform::Error error = inspect_table(source, frame, inspection); error.failed()) {
+        return error;
+    }
+    source.shorten_to_current_size();
+    inspection.fileLength = source.length();
+    inspection.regionValid = inspection.headerComplete &&
+                             region_inside_image(inspection.placement, inspection.fileLength) &&
+                             inspection.placement.bdpSize >= kBdpTableSize;
+    return {};
 }
 
 ImageInspection inspect_image(std::span<const std::uint8_t> image) {
-    ImageBytes bytes;
-    bytes.fileLength = image.size();
-    bytes.header = clipped(image, 0, kHeaderSize);
-    const BdpPlacement placement = placement_of(bytes.header);
-    if (holds_placement(bytes.header)) {
-        bytes.table = clipped(image, placement.bdpOffset, kBdpTableSize);
-    }
-    if (bytes.table.size() == kBdpTableSize) {
-        bytes.dataArea = clipped(image, std::uint64_t{placement.bdpOffset} + kBdpTableSize,
-                                 data_area_size(placement));
-    }
-    return inspect_image(bytes);
+    ImageBytes source(image);
+    ImageInspection inspection;
+    (void)inspect_image(source, inspection);
+    return inspection;
 }

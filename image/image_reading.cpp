@@ -1,81 +1,74 @@
 #include "image/image_reading.h"
 
-#include "image/header_sealing.h"
+#include "image/image_inspection.h"
+#include "image/layout.h"
 
 #include <algorithm>
 
 using namespace layout;
 
-bool open_image(std::string_view path, OpenedImage& image, platform::Error& error) {
-    platform::FileInfo info;
-    error = platform::open_for_reading(path, image.file);
+bool open_image(std::string_view path, ImageKinds kinds, OpenedImage& image,
+                platform::Error& error) {
+    error = platform::open_for_reading_without_waiting(path, image.file);
     if (!error.failed()) {
-        error = platform::info_of(image.file, info);
+        error = platform::info_of(image.file, image.info);
     }
-    if (error.failed() || info.kind != platform::FileKind::regular) {
+    if (error.failed()) {
         return false;
     }
-    image.length = info.size;
-    return true;
+    if (image.info.kind == platform::FileKind::regular) {
+        image.length = image.info.size;
+        return true;
+    }
+    if (kinds != ImageKinds::devices_too || image.info.kind != platform::FileKind::other) {
+        return false;
+    }
+    error = platform::seekable_length(image.file, image.length);
+    return !error.failed();
 }
 
-platform::Error read_within(const platform::File& file, std::uint64_t offset, std::uint64_t count,
-                            std::uint64_t& length, std::vector<std::uint8_t>& bytes) {
-    const std::uint64_t wanted = offset >= length ? 0 : std::min(count, length - offset);
-    bytes.resize(static_cast<std::size_t>(wanted));
-    std::size_t got = 0;
-    const platform::Error error = platform::read_fully_at(file, offset, bytes, got);
-    if (error.failed()) {
-        return error;
-    }
-    bytes.resize(got);
-    if (got < wanted) {
-        length = offset + got;
-    }
-    return {};
-}
-
-ImageBytes ImageRead::bytes() const {
-    return {length, header, table, dataArea};
-}
-
-namespace {
-
-platform::Error read_parts(const OpenedImage& image, ImageRead& read) {
-    read.length = image.length;
-    if (const platform::Error error =
-            read_within(image.file, 0, kHeaderSize, read.length, read.header);
-        error.failed()) {
-        return error;
-    }
-    const BdpPlacement placement = placement_of(read.header);
-    read.table.clear();
-    read.dataArea.clear();
-    if (!holds_placement(read.header)) {
+platform::Error ImageBytes::read(std::uint64_t offset, std::span<std::uint8_t> into,
+                                 std::size_t& got) {
+    got = 0;
+    const std::uint64_t wanted =
+        offset >= length_ ? 0 : std::min<std::uint64_t>(into.size(), length_ - offset);
+    if (file_ == nullptr) {
+        got = static_cast<std::size_t>(wanted);
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), got, into.begin());
         return {};
     }
-    if (const platform::Error error =
-            read_within(image.file, placement.bdpOffset, kBdpTableSize, read.length, read.table);
-        error.failed() || read.table.size() < kBdpTableSize) {
+    const platform::Error error =
+        platform::read_fully_at(*file_, offset, into.first(static_cast<std::size_t>(wanted)), got);
+    if (!error.failed() && got < wanted) {
+        length_ = offset + got;
+    }
+    return error;
+}
+
+platform::Error ImageBytes::read(std::uint64_t offset, std::uint64_t count,
+                                 std::vector<std::uint8_t>& bytes) {
+    const std::uint64_t wanted = offset >= length_ ? 0 : std::min(count, length_ - offset);
+    bytes.resize(static_cast<std::size_t>(wanted));
+    std::size_t got = 0;
+    const platform::Error error = read(offset, bytes, got);
+    bytes.resize(got);
+    return error;
+}
+
+void ImageBytes::shorten_to_current_size() {
+    platform::FileInfo info;
+    if (file_ != nullptr && !platform::info_of(*file_, info).failed()) {
+        length_ = std::min(length_, info.size);
+    }
+}
+
+platform::Error read_frame(ImageBytes& source, ImageFrame& frame) {
+    frame.table.clear();
+    if (const platform::Error error = source.read(0, kHeaderSize, frame.header); error.failed()) {
         return error;
     }
-    const std::span<const std::uint8_t, kBdpTableSize> table(read.table.data(), kBdpTableSize);
-    return read_within(image.file, std::uint64_t{placement.bdpOffset} + kBdpTableSize,
-                       data_bytes_used(table, placement), read.length, read.dataArea);
-}
-
-// It may have shrunk past the bytes read, too.
-void shorten_to_current_size(const platform::File& file, std::uint64_t& length) {
-    platform::FileInfo info;
-    if (!platform::info_of(file, info).failed()) {
-        length = std::min(length, info.size);
+    if (!holds_placement(frame.header)) {
+        return {};
     }
-}
-
-} // namespace
-
-platform::Error read_for_inspection(const OpenedImage& image, ImageRead& read) {
-    const platform::Error error = read_parts(image, read);
-    shorten_to_current_size(image.file, read.length);
-    return error;
+    return source.read(placement_of(frame.header).bdpOffset, kBdpTableSize, frame.table);
 }

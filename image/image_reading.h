@@ -1,37 +1,58 @@
 #pragma once
 
-#include "image/image_inspection.h"
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
 // An image file open for reading, with the length it had when it was opened.
 struct OpenedImage {
     platform::File file;
-    std::uint64_t length = 0;
+    platform::FileInfo info;
+    std::uint64_t length = 0; // a device's is where seeking ends
 };
 
-// Opens a regular file. False when it cannot be opened, with the system's
-// reason in error, or is no regular file (error then clear).
-bool open_image(std::string_view path, OpenedImage& image, platform::Error& error);
+// What may be opened as an image besides a regular file.
+enum class ImageKinds { regular_only, devices_too };
 
-// Reads up to count bytes at offset, within length: a read that comes up short
-// means the file has shrunk, and length says where it now ends.
-platform::Error read_within(const platform::File& file, std::uint64_t offset, std::uint64_t count,
-                            std::uint64_t& length, std::vector<std::uint8_t>& bytes);
+// Opens an image: a regular file or, where asked, a device that seeks. A FIFO
+// is refused without waiting for its writer. False when it cannot be opened,
+// with the system's reason in error, or is of another kind (error then clear,
+// image.info.kind telling which).
+bool open_image(std::string_view path, ImageKinds kinds, OpenedImage& image,
+                platform::Error& error);
 
-// What inspection reads of an image, each part at its offset: the header, the
-// table and the data area as far as the used entries' blobs reach; length is
-// the file's as read, shorter than when it was opened if it shrank meanwhile.
-struct ImageRead {
+// An image's bytes as the inspector reads them, a range at a time: in memory, or
+// from an open file. A file that turns out shorter than when it was opened is
+// read as the short file it became: its length shrinks to where reading ended.
+class ImageBytes {
+  public:
+    explicit ImageBytes(std::span<const std::uint8_t> bytes)
+        : bytes_(bytes), length_(bytes.size()) {}
+    ImageBytes(const platform::File& file, std::uint64_t length) : file_(&file), length_(length) {}
+
+    std::uint64_t length() const { return length_; }
+    // Reads the bytes at offset into into, as far as the image reaches; got is the count.
+    platform::Error read(std::uint64_t offset, std::span<std::uint8_t> into, std::size_t& got);
+    // Reads up to count bytes at offset into bytes, as far as the image reaches.
+    platform::Error read(std::uint64_t offset, std::uint64_t count,
+                         std::vector<std::uint8_t>& bytes);
+    // A file may have shrunk past the last bytes read, too.
+    void shorten_to_current_size();
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+    const platform::File* file_ = nullptr;
+    std::uint64_t length_ = 0;
+};
+
+// The header and the table an image holds, each as far as it holds them: the
+// table at the bdpOffset the header gives, when the header reaches that field.
+struct ImageFrame {
     std::vector<std::uint8_t> header;
     std::vector<std::uint8_t> table;
-    std::vector<std::uint8_t> dataArea;
-    std::uint64_t length = 0;
-
-    ImageBytes bytes() const;
 };
 
-platform::Error read_for_inspection(const OpenedImage& image, ImageRead& read);
+platform::Error read_frame(ImageBytes& source, ImageFrame& frame);

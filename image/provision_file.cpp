@@ -3,6 +3,7 @@
 #include "common/report.h"
 #include "image/header_sealing.h"
 #include "image/image_batch.h"
+#include "image/image_reading.h"
 #include "image/output_file.h"
 
 #include <algorithm>
@@ -72,17 +73,18 @@ constexpr std::size_t kOpenBasesKept = 16;
 // A short base leaves the rest of the header zero; a failed read is no short
 // file (a directory opens, but does not read).
 bool open_base(std::string_view path, BaseImage& base) {
-    platform::FileInfo info;
-    if (platform::open_for_reading(path, base.file).failed() ||
-        platform::info_of(base.file, info).failed() || info.kind == platform::FileKind::directory) {
+    OpenedImage opened;
+    platform::Error error;
+    if (!open_image(path, ImageKinds::devices_too, opened, error)) {
+        if (!error.failed() && opened.info.kind == platform::FileKind::stream) {
+            print_diagnostic("cannot read " + std::string(path) +
+                             ": a FIFO or socket is read only once, and is no image");
+        }
         return false;
     }
-    base.identity = info.identity;
-    base.length = info.size;
-    if (info.kind == platform::FileKind::other &&
-        platform::seekable_length(base.file, base.length).failed()) {
-        base.length = 0; // a pipe: no region can lie inside it
-    }
+    base.file = std::move(opened.file);
+    base.identity = opened.info.identity;
+    base.length = opened.length;
     std::size_t got = 0;
     return !platform::read_fully_at(base.file, 0, base.header, got).failed();
 }

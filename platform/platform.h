@@ -51,7 +51,8 @@ class File {
     NativeHandle handle_ = kNoHandle;
 };
 
-enum class FileKind { regular, directory, other };
+// A stream (a FIFO, a socket, a pipe) can be read only once, front to back.
+enum class FileKind { regular, directory, stream, other };
 
 // Which file a name or handle reaches: equal identities are one file under any name.
 struct FileIdentity {
@@ -94,6 +95,9 @@ std::string directory_of(std::string_view path);
 std::string joined_path(std::string_view directory, std::string_view name);
 
 Error open_for_reading(std::string_view path, File& file);
+// The same, but a FIFO without a writer opens at once instead of waiting for
+// one, so that the caller can refuse it; other files read as usual.
+Error open_for_reading_without_waiting(std::string_view path, File& file);
 // Opens an existing file for writing without truncating it, following links the
 // way the system does and under its protections (read-only files, protected links).
 Error open_existing_for_writing(std::string_view path, File& file);

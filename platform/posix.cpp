@@ -130,6 +130,9 @@ FileKind kind_of(mode_t mode) {
     if (S_ISREG(mode)) {
         return FileKind::regular;
     }
+    if (S_ISFIFO(mode) || S_ISSOCK(mode)) {
+        return FileKind::stream;
+    }
     return S_ISDIR(mode) ? FileKind::directory : FileKind::other;
 }
 
@@ -229,6 +232,19 @@ Error File::close() {
 
 Error open_for_reading(std::string_view path, File& file) {
     return open_with(path, O_RDONLY, file);
+}
+
+Error open_for_reading_without_waiting(std::string_view path, File& file) {
+    File opened;
+    if (const Error error = open_with(path, O_RDONLY | O_NONBLOCK, opened); error.failed()) {
+        return error;
+    }
+    const int flags = ::fcntl(fd_of(opened), F_GETFL);
+    if (flags < 0 || ::fcntl(fd_of(opened), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return last_error();
+    }
+    file = std::move(opened);
+    return success();
 }
 
 Error open_existing_for_writing(std::string_view path, File& file) {

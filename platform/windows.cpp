@@ -373,6 +373,11 @@ Error open_for_reading(std::string_view path, File& file) {
     return open_with(path, GENERIC_READ, OPEN_EXISTING, file);
 }
 
+// Opening a pipe here never waits: it connects to a server or fails.
+Error open_for_reading_without_waiting(std::string_view path, File& file) {
+    return open_for_reading(path, file);
+}
+
 // A read-only file or a directory is refused with access denied. The read-only
 // attribute is checked here too, for systems that emulate it (wine run by root).
 Error open_existing_for_writing(std::string_view path, File& file) {
@@ -429,18 +434,27 @@ bool is_link(std::string_view path) {
            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-Error info_of(const File& file, FileInfo& info) {
+namespace {
+
+Error info_of_handle(HANDLE handle, FileInfo& info) {
     ::SetLastError(NO_ERROR);
-    const DWORD type = ::GetFileType(handle_of(file));
+    const DWORD type = ::GetFileType(handle);
     if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
         return last_error();
     }
     if (type != FILE_TYPE_DISK) {
         // A console, the null device or a pipe: no identity or size to speak of.
         info = FileInfo{};
+        info.kind = type == FILE_TYPE_PIPE ? FileKind::stream : FileKind::other;
         return success();
     }
-    return info_of_disk_file(handle_of(file), info);
+    return info_of_disk_file(handle, info);
+}
+
+} // namespace
+
+Error info_of(const File& file, FileInfo& info) {
+    return info_of_handle(handle_of(file), info);
 }
 
 Error info_of_path(std::string_view path, FileInfo& info) {
