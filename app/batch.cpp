@@ -52,7 +52,7 @@ class Batch {
           echo_(options.json ? CapturedOutput::Echo::off : CapturedOutput::Echo::on) {}
 
     int run() {
-        if (options_.record && !record_.open(*options_.record)) {
+        if (options_.record && !record_.open(*options_.record, {})) {
             say_unable_to_record();
             return finish_early(PROVKIT_ERR_FILE);
         }

@@ -54,6 +54,21 @@ void print_closing_lines(const RunFacts& facts, ProvisionOutcome& outcome) {
     warn_if_base_unsealed(*outcome.base, *facts.imageName);
 }
 
+std::vector<RunFile> files_in_use(std::string_view updateDataPath) {
+    std::vector<RunFile> files;
+    if (const std::optional<platform::FileIdentity> updateData =
+            platform::identity_of(updateDataPath)) {
+        files.push_back({*updateData, "the update data"});
+    }
+    platform::FileInfo printed;
+    if (!platform::info_of_standard_output(printed).failed() &&
+        printed.identity != platform::FileIdentity{} &&
+        platform::identity_of(platform::kNullDevice) != printed.identity) {
+        files.push_back({printed.identity, "standard output"});
+    }
+    return files;
+}
+
 void fail_unplaced(RunFacts& facts) {
     print_unable_to_write(facts.outputPath);
     print_stage_failure("provisionFile", PROVKIT_ERR_FILE);

@@ -6,6 +6,7 @@
 #include "provisioning_data/update_data.h"
 
 #include <string_view>
+#include <vector>
 
 // The two stages for one device whose entry's values are found: the board data
 // from values, then the provisioning stage into facts.outputPath, each failure
@@ -18,6 +19,11 @@ Status run_stages(const EntryValues& values, BaseImages& bases, const ProvisionO
 // be): "Custom fwb generated", or "Dry run: would write" and the digest; the
 // warning for an unsealed base.
 void print_closing_lines(const RunFacts& facts, ProvisionOutcome& outcome);
+
+// The files a run reads or writes besides its base and output whose identity is
+// known before it writes: the update data, and standard output unless it is
+// the null device, which keeps nothing.
+std::vector<RunFile> files_in_use(std::string_view updateDataPath);
 
 // A batch's image that could not be put in place: its lines and facts, as one run's.
 void fail_unplaced(RunFacts& facts);

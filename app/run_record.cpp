@@ -4,8 +4,10 @@
 #include "common/hex.h"
 #include "common/report.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -109,11 +111,96 @@ bool RunRecord::fail(std::string_view action, platform::Error error) {
     return false;
 }
 
-bool RunRecord::open(std::string_view path) {
+bool RunRecord::open(std::string_view path, std::span<const RunFile> others) {
     path_ = std::string(path);
-    const platform::Error error = platform::open_appending(path, file_);
-    return !error.failed() || fail("cannot open", error);
+    if (const platform::Error error = platform::open_appending(path, file_); error.failed()) {
+        return fail("cannot open", error);
+    }
+    const std::optional<platform::FileIdentity> own = identity();
+    for (const RunFile& other : others) {
+        if (own == other.identity) {
+            file_.close();
+            print_diagnostic("the record " + path_ + " is " + std::string(other.role));
+            return false;
+        }
+    }
+    return true;
 }
+
+std::optional<platform::FileIdentity> RunRecord::identity() const {
+    platform::FileInfo info;
+    if (!file_.valid() || platform::info_of(file_, info).failed()) {
+        return std::nullopt;
+    }
+    return info.identity;
+}
+
+bool RunRecord::is_not(std::string_view path, std::string_view role) {
+    platform::FileInfo info;
+    if (!file_.valid() || platform::info_of_path(path, info).failed() ||
+        identity() != info.identity) {
+        return true;
+    }
+    file_.close();
+    print_diagnostic("the record " + path_ + " is " + std::string(role) + " " + std::string(path));
+    return false;
+}
+
+namespace {
+
+constexpr std::size_t kTailBlock = 64 * 1024;
+
+// Where the file's last whole line ends: a run killed while it appended may have
+// left part of a line after it. 0 when no line feed is found.
+platform::Error end_of_last_line(const platform::File& file, std::uint64_t size,
+                                 std::uint64_t& end) {
+    std::vector<std::uint8_t> block(kTailBlock);
+    end = size;
+    while (end > 0) {
+        const std::uint64_t from = end - std::min<std::uint64_t>(end, block.size());
+        const auto count = static_cast<std::size_t>(end - from);
+        std::size_t got = 0;
+        if (const platform::Error error =
+                platform::read_fully_at(file, from, std::span(block).first(count), got);
+            error.failed() || got != count) {
+            return error.failed() ? error : platform::Error{};
+        }
+        const auto lineFeed = std::find(
+            std::make_reverse_iterator(block.begin() + static_cast<std::ptrdiff_t>(count)),
+            block.rend(), std::uint8_t{'\n'});
+        if (lineFeed != block.rend()) {
+            end = from + static_cast<std::uint64_t>(block.rend() - lineFeed);
+            return {};
+        }
+        end = from;
+    }
+    return {};
+}
+
+// A torn last line is cut back before the next line joins it, so the file stays JSON Lines.
+platform::Error cut_torn_line(const platform::File& file, std::uint64_t& size) {
+    std::uint8_t last = '\n';
+    std::size_t got = 0;
+    if (size == 0) {
+        return {};
+    }
+    if (const platform::Error error =
+            platform::read_fully_at(file, size - 1, std::span(&last, 1), got);
+        error.failed() || last == '\n') {
+        return error;
+    }
+    std::uint64_t end = 0;
+    if (const platform::Error error = end_of_last_line(file, size, end); error.failed()) {
+        return error;
+    }
+    const platform::Error error = platform::truncate(file, end);
+    if (!error.failed()) {
+        size = end;
+    }
+    return error;
+}
+
+} // namespace
 
 bool RunRecord::append(std::string_view lines) {
     if (const platform::Error error = platform::lock_exclusive(file_); error.failed()) {
@@ -121,12 +208,16 @@ bool RunRecord::append(std::string_view lines) {
     }
     platform::FileInfo info;
     platform::Error error = platform::info_of(file_, info);
+    const bool regular = !error.failed() && info.kind == platform::FileKind::regular;
+    // A record that cannot be read back (written only) keeps what it holds.
+    if (regular) {
+        (void)cut_torn_line(file_, info.size);
+    }
     const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(lines.data()), lines.size());
     if (!error.failed()) {
-        error = info.kind == platform::FileKind::regular
-                    ? platform::write_all_at(file_, info.size, bytes)
-                    : platform::write_all(file_, bytes);
-        if (error.failed() && info.kind == platform::FileKind::regular) {
+        error = regular ? platform::write_all_at(file_, info.size, bytes)
+                        : platform::write_all(file_, bytes);
+        if (error.failed() && regular) {
             (void)platform::truncate(file_, info.size);
         }
     }

@@ -3,11 +3,13 @@
 #include "common/device_id.h"
 #include "common/status.h"
 #include "image/calc_hash.h"
+#include "image/provision_file.h"
 #include "platform/platform.h"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,9 +59,14 @@ std::optional<DigestValue> file_digest(std::string_view path);
 // lost or torn. Failures are explained on standard error.
 class RunRecord {
   public:
-    // Opens the file, creating it with 0666 less the umask.
-    bool open(std::string_view path);
+    // Opens the file, creating it with 0666 less the umask, unless it is one of others.
+    bool open(std::string_view path, std::span<const RunFile> others);
     bool is_open() const { return file_.valid(); }
+    // Closes the record, explaining why, when it is the file at path (a base image
+    // the run is to read, say), whose role tells which.
+    bool is_not(std::string_view path, std::string_view role);
+    // The record's identity, once it is open.
+    std::optional<platform::FileIdentity> identity() const;
     // Appends lines (each ending in a line feed); on a failure the file is cut
     // back to where it ended, so it never holds part of a line.
     bool append(std::string_view lines);

@@ -37,8 +37,28 @@ std::optional<DeviceId> read_identifiers(const std::vector<std::string>& argumen
     return id;
 }
 
+// Opens the record unless it is the update data or the output; the record then
+// joins the files the image may not be written over.
+bool open_record(const Options& options, const RunFacts& facts, RunRecord& record,
+                 std::vector<RunFile>& others) {
+    std::vector<RunFile> inputs(others.begin(), others.end());
+    std::erase_if(inputs, [](const RunFile& file) { return file.role == "standard output"; });
+    if (const std::optional<platform::FileIdentity> output =
+            platform::identity_of(facts.outputPath)) {
+        inputs.push_back({*output, "the output"});
+    }
+    if (!record.open(*options.record, inputs)) {
+        return false;
+    }
+    if (const std::optional<platform::FileIdentity> own = record.identity()) {
+        others.push_back({*own, "the record"});
+    }
+    return true;
+}
+
 Status run_device(const Options& options, RunRecord& record, RunFacts& facts) {
-    if (options.record && !record.open(*options.record)) {
+    std::vector<RunFile> others = files_in_use(facts.updateDataPath);
+    if (options.record && !open_record(options, facts, record, others)) {
         print_unable_to_record(*options.record);
         return PROVKIT_ERR_FILE;
     }
@@ -52,10 +72,15 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts) {
         print_number_line("fwbforge2: readBdp() returns ", found);
         return found;
     }
+    if (record.is_open() && !record.is_not(values.imageName, "the base image")) {
+        print_unable_to_record(*options.record);
+        return PROVKIT_ERR_FILE;
+    }
     BaseImages bases;
     ProvisionOptions provision;
     provision.dryRun = options.dryRun;
     provision.digests = options.json || options.record;
+    provision.otherFiles = others;
     ProvisionOutcome outcome;
     if (const Status status = run_stages(values, bases, provision, facts, outcome);
         status != PROVKIT_OK) {

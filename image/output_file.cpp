@@ -9,8 +9,29 @@ constexpr std::uint32_t kPermissionBits = 0777;
 constexpr std::uint32_t kStickyBit = 01000;
 constexpr int kOpenAttempts = 100;
 
+constexpr int kMostLinksFollowed = 40;
+
 std::string temporary_prefix(std::string_view directory) {
     return platform::joined_path(directory, kTemporaryName);
+}
+
+bool is_absolute(std::string_view path) {
+    return !path.empty() && platform::kPathSeparators.find(path.front()) != std::string_view::npos;
+}
+
+// Where creating path would create a file: through its links, as the system
+// follows them, to a name that does not exist.
+std::string creation_target(std::string_view path) {
+    std::string target(path);
+    for (int hop = 0; hop < kMostLinksFollowed && platform::is_link(target); ++hop) {
+        std::string next;
+        if (platform::link_target(target, next).failed()) {
+            break;
+        }
+        target =
+            is_absolute(next) ? next : platform::joined_path(platform::directory_of(target), next);
+    }
+    return target;
 }
 
 } // namespace
@@ -228,6 +249,12 @@ bool OutputFile::check(std::string_view path) {
     const platform::Error found = platform::info_of_path(path, info);
     if (found.failed() && !found.missing()) {
         return fail("cannot write to", path, found);
+    }
+    // A dangling link: the real run creates through it, where the link leads.
+    if (found.failed() && platform::is_link(path)) {
+        const platform::Error error =
+            platform::may_write(platform::directory_of(creation_target(path)));
+        return !error.failed() || fail("cannot create", path, error);
     }
     if (found.failed()) {
         const std::string directory = platform::directory_of(path);

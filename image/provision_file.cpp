@@ -194,6 +194,19 @@ bool write_in_order(const BaseImage& base, const ProvisionedParts& parts, const 
     return true;
 }
 
+// Refuses an output that is another file of the run, with the reason on standard error.
+bool is_other_file(std::string_view outputPath, std::optional<platform::FileIdentity> output,
+                   std::span<const RunFile> others) {
+    for (const RunFile& other : others) {
+        if (output == other.identity) {
+            print_diagnostic("cannot write to " + std::string(outputPath) + ": it is " +
+                             std::string(other.role));
+            return true;
+        }
+    }
+    return false;
+}
+
 bool names_base(std::string_view outputPath, const BaseImage& base) {
     platform::FileInfo info;
     return !platform::info_of_path(outputPath, info).failed() && info.identity == base.identity;
@@ -349,7 +362,8 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
     const RunPaths paths{basePath, outputPath};
     outcome.outputLength = base.length;
     if (options.dryRun) {
-        if (!options.newOutputDirectory && !OutputFile::check(outputPath)) {
+        if (is_other_file(outputPath, platform::identity_of(outputPath), options.otherFiles) ||
+            (!options.newOutputDirectory && !OutputFile::check(outputPath))) {
             return PROVKIT_ERR_FILE;
         }
         return take_digests(base, parts, paths, options.digests, true, outcome);
@@ -360,6 +374,9 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
     }
     if (output->existing() == base.identity) {
         print_line("Output fwb is the input fwb ", outputPath);
+        return PROVKIT_ERR_FILE;
+    }
+    if (is_other_file(outputPath, output->existing(), options.otherFiles)) {
         return PROVKIT_ERR_FILE;
     }
     const bool written = output->streams() ? write_in_order(base, parts, output->file(), paths)

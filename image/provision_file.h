@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,14 @@ class BaseImages {
 bool output_digest(const BaseImage& base, const ProvisionedParts& parts, DigestValue& digest,
                    platform::Error& error);
 
+// A file the run uses besides the base and the output, which the output may not
+// be under any name: writing the image there would destroy an input or mix with
+// what else the run writes.
+struct RunFile {
+    platform::FileIdentity identity;
+    std::string_view role; // "the update data", "the record", "standard output"
+};
+
 struct ProvisionOptions {
     bool dryRun = false;  // every check, nothing written
     bool digests = false; // the base's and the output's SHA-256
@@ -67,6 +76,7 @@ struct ProvisionOptions {
     bool newOutputDirectory = false;
     // Where a regular output waits to be put in place with others, instead of now.
     ImageBatch* batch = nullptr;
+    std::span<const RunFile> otherFiles;
 };
 
 struct ProvisionOutcome {

@@ -21,6 +21,15 @@ NativeHandle File::release() {
     return handle;
 }
 
+std::optional<FileIdentity> identity_of(std::string_view path) {
+    FileInfo info;
+    // Windows tells no identity of a pipe or console apart.
+    if (info_of_path(path, info).failed() || info.identity == FileIdentity{}) {
+        return std::nullopt;
+    }
+    return info.identity;
+}
+
 bool names_a_file(std::string_view path) {
     return !path.empty() && path.find('\0') == std::string_view::npos;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -107,7 +108,7 @@ Error open_creating(std::string_view path, File& file);
 // Creates path for writing, failing when anything (a file, a link) already has that name.
 Error create_new(std::string_view path, File& file);
 
-// Opens path to add to its end, creating it with 0666 less the creation mask.
+// Opens path to add to its end (and read it), creating it with 0666 less the creation mask.
 // Where the system does not move every write to the end itself, the caller
 // writes at the length it finds while it holds lock_exclusive().
 Error open_appending(std::string_view path, File& file);
@@ -119,10 +120,17 @@ Error may_write(std::string_view path);
 
 Error info_of(const File& file, FileInfo& info);
 Error info_of_path(std::string_view path, FileInfo& info);
+// The file path leads to, if it exists and the system tells files apart.
+std::optional<FileIdentity> identity_of(std::string_view path);
 // The file the name itself stands for: a link is not followed.
 Error info_of_name(std::string_view path, FileInfo& info);
 // The length that seeking to the end gives (a block device's size, say).
 Error seekable_length(const File& file, std::uint64_t& length);
+// What standard output is writing to.
+Error info_of_standard_output(FileInfo& info);
+// Where a symbolic link leads, as written in it; unsupported where the system
+// keeps no such links.
+Error link_target(std::string_view path, std::string& target);
 // The absolute path, every link resolved, of an existing file.
 Error resolved_path(std::string_view path, std::string& resolved);
 // The absolute path under which the system opened file; unsupported where the

@@ -260,7 +260,11 @@ Error create_new(std::string_view path, File& file) {
 }
 
 Error open_appending(std::string_view path, File& file) {
-    return open_with(path, O_WRONLY | O_APPEND | O_CREAT, file, kNewFileMode);
+    const Error opened = open_with(path, O_RDWR | O_APPEND | O_CREAT, file, kNewFileMode);
+    // A file this user may write but not read still takes lines.
+    return opened.code == EACCES
+               ? open_with(path, O_WRONLY | O_APPEND | O_CREAT, file, kNewFileMode)
+               : opened;
 }
 
 bool is_link(std::string_view path) {
@@ -297,6 +301,30 @@ Error info_of_path(std::string_view path, FileInfo& info) {
 
 Error info_of_name(std::string_view path, FileInfo& info) {
     return info_by_name(path, ::lstat, info);
+}
+
+Error info_of_standard_output(FileInfo& info) {
+    struct stat status {};
+    if (::fstat(STDOUT_FILENO, &status) != 0) {
+        return last_error();
+    }
+    info = info_from(status);
+    return success();
+}
+
+Error link_target(std::string_view path, std::string& target) {
+    const std::string name = terminated(path);
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    std::string found(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(name.c_str(), found.data(), found.size());
+    if (length < 0) {
+        return last_error();
+    }
+    found.resize(static_cast<std::size_t>(length));
+    target = found;
+    return success();
 }
 
 Error seekable_length(const File& file, std::uint64_t& length) {

@@ -404,7 +404,7 @@ Error create_new(std::string_view path, File& file) {
 
 // Writes land where the caller puts them; the caller appends under lock_exclusive().
 Error open_appending(std::string_view path, File& file) {
-    return open_with(path, GENERIC_WRITE, OPEN_ALWAYS, file);
+    return open_with(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, file);
 }
 
 // Permissions are access lists here; only the read-only attribute is checked.
@@ -476,6 +476,15 @@ Error info_of_name(std::string_view path, FileInfo& info) {
         return opened;
     }
     return info_of(file, info);
+}
+
+Error info_of_standard_output(FileInfo& info) {
+    return info_of_handle(::GetStdHandle(STD_OUTPUT_HANDLE), info);
+}
+
+// Symbolic links need a privilege here; the tools keep no link semantics of their own.
+Error link_target(std::string_view, std::string&) {
+    return Error{kUnsupported};
 }
 
 // The name the handle was opened under is not kept apart from its links here.
