@@ -42,30 +42,6 @@ Status calcHash(Digest destination, std::span<const std::uint8_t> source) {
     return PROVKIT_OK;
 }
 
-struct HashStream::State {
-    hash_state state;
-};
-
-HashStream::HashStream() : state_(std::make_unique<State>()) {
-    failed_ = sha256_init(&state_->state) != CRYPT_OK;
-}
-
-HashStream::~HashStream() = default;
-
-void HashStream::add(std::span<const std::uint8_t> bytes) {
-    if (!failed_ && !bytes.empty()) {
-        failed_ = sha256_process(&state_->state, bytes.data(),
-                                 static_cast<unsigned long>(bytes.size())) != CRYPT_OK;
-    }
-}
-
-Status HashStream::finish(DigestValue& digest) {
-    if (failed_ || sha256_done(&state_->state, digest.data()) != CRYPT_OK) {
-        return PROVKIT_ERR_LIBTOM;
-    }
-    return PROVKIT_OK;
-}
-
 bool hash_file_range(HashStream& hash, const platform::File& file, std::uint64_t offset,
                      std::uint64_t count, platform::Error& error) {
     std::vector<std::uint8_t> block(

@@ -16,7 +16,9 @@ using DigestValue = std::array<std::uint8_t, layout::kDigestSize>;
 // On a library failure prints "calcHash::PROVKIT_ERR_LIBTOM" and returns 75.
 Status calcHash(Digest destination, std::span<const std::uint8_t> source);
 
-// SHA-256 over bytes that arrive in pieces, for files hashed block by block.
+// SHA-256 over bytes that arrive in pieces, for whole files hashed block by
+// block: a batch hashes every image it writes, so this uses the processor's SHA
+// instructions where the system's library has them (sha256_stream_*.cpp).
 class HashStream {
   public:
     HashStream();
@@ -26,7 +28,6 @@ class HashStream {
 
     void add(std::span<const std::uint8_t> bytes);
     // The digest of everything added; 75 when the library failed on the way.
-    // Prints nothing, so that streams may run on several threads.
     Status finish(DigestValue& digest);
 
   private:
