@@ -1,6 +1,7 @@
 #include "app/batch.h"
 
 #include "app/device_run.h"
+#include "app/manifest.h"
 #include "app/run_record.h"
 #include "common/hex.h"
 #include "common/report.h"
@@ -10,7 +11,7 @@
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
-#include <set>
+#include <unordered_set>
 
 namespace {
 
@@ -25,19 +26,9 @@ std::string parent_directory(std::string_view directory) {
     return platform::directory_of(directory);
 }
 
-std::string image_file_name(DeviceId id) {
-    return hex16(id.vid) + "-" + hex16(id.did) + "-" + hex16(id.svid) + "-" + hex16(id.ssid) +
-           ".fwb";
-}
-
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
-
-struct BatchDevice {
-    DeviceId id;
-    std::shared_ptr<const EntryValues> values; // shared by the devices of an entry
-};
 
 struct DeviceSlot {
     RunFacts facts;
@@ -52,36 +43,40 @@ class Batch {
           echo_(options.json ? CapturedOutput::Echo::off : CapturedOutput::Echo::on) {}
 
     int run() {
-        if (options_.record && !record_.open(*options_.record, {})) {
+        otherFiles_ = files_in_use(updateDataPath_);
+        // Images are renamed into place, never written through a name: standard
+        // output's file cannot take them.
+        std::erase_if(otherFiles_,
+                      [](const RunFile& file) { return file.role == "standard output"; });
+        if (options_.record && !record_.open(*options_.record, otherFiles_)) {
             say_unable_to_record();
             return finish_early(PROVKIT_ERR_FILE);
         }
-        UpdateDataCheck check;
         if (platform::Error error;
-            check_update_data(updateDataPath_, check, error, EntryValuesKept::yes) != PROVKIT_OK) {
+            check_update_data(updateDataPath_, check_, error, EntryValuesKept::yes) != PROVKIT_OK) {
             say_line("Unable to open file! ", updateDataPath_);
             return finish_early(PROVKIT_ERR_FILE);
         }
         updateDataDigest_ = file_digest(updateDataPath_);
-        if (check.lineTooLong) {
+        if (check_.lineTooLong) {
             say_line("Update data line too long ", updateDataPath_);
             listingStatus_ = PROVKIT_ERR_DATA;
         }
-        std::vector<BatchDevice> devices;
-        devices.reserve(check.devices.size());
-        for (std::size_t i = 0; i < check.devices.size(); ++i) {
-            devices.push_back({check.devices[i].id, std::move(check.values[i])});
-        }
-        if (devices.empty()) {
+        if (check_.devices.empty()) {
             say_line("No device listed in update data ", updateDataPath_);
             listingStatus_ = PROVKIT_ERR_DATA;
+        }
+        if (!record_is_no_base()) {
+            return finish_early(PROVKIT_ERR_FILE);
         }
         if (!prepare_output_directory()) {
             return finish_early(PROVKIT_ERR_FILE);
         }
-        for (std::size_t from = 0; from < devices.size(); from += ImageBatch::kCapacity) {
-            const std::size_t to = std::min(devices.size(), from + ImageBatch::kCapacity);
-            run_group(std::span(devices).subspan(from, to - from));
+        if (const std::optional<platform::FileIdentity> own = record_.identity()) {
+            otherFiles_.push_back({*own, "the record"});
+        }
+        while (!check_.devices.empty()) {
+            run_group();
         }
         return finish();
     }
@@ -101,6 +96,20 @@ class Batch {
         recordStatus_ = PROVKIT_ERR_FILE;
     }
 
+    // Appending to a base image would change what later runs read from it.
+    bool record_is_no_base() {
+        std::string_view last;
+        for (const ListedDevice& device : check_.devices) {
+            if (device.imageName.data() != last.data() && record_.is_open() &&
+                !record_.is_not(device.imageName, "the base image")) {
+                say_unable_to_record();
+                return false;
+            }
+            last = device.imageName;
+        }
+        return true;
+    }
+
     bool refuse_output_directory(std::string_view why) {
         print_diagnostic(std::string(why));
         say_line("Unable to create output directory ", outputDirectory_);
@@ -108,14 +117,35 @@ class Batch {
     }
 
     // Made if missing (its parent flushed, so the images' names survive a power
-    // cut); a dry run only checks that it could be.
+    // cut), opened, and held by this batch alone; a dry run only checks that it could be.
     bool prepare_output_directory() {
         platform::FileInfo info;
         if (!platform::info_of_path(outputDirectory_, info).failed()) {
-            return info.kind == platform::FileKind::directory ||
-                   refuse_output_directory(outputDirectory_ + " is not a directory");
+            if (info.kind != platform::FileKind::directory) {
+                return refuse_output_directory(outputDirectory_ + " is not a directory");
+            }
+        } else if (options_.dryRun) {
+            return could_make_output_directory();
+        } else if (!make_output_directory()) {
+            return false;
         }
-        return options_.dryRun ? could_make_output_directory() : make_output_directory();
+        if (const platform::Error error = directory_.open(outputDirectory_); error.failed()) {
+            return refuse_output_directory("cannot open the directory " + outputDirectory_ + ": " +
+                                           error.reason());
+        }
+        hasDirectory_ = true;
+        return options_.dryRun || lock_output_directory();
+    }
+
+    bool lock_output_directory() {
+        const platform::Error error = directory_.try_lock();
+        if (!error.failed()) {
+            return true;
+        }
+        print_diagnostic("cannot lock " + outputDirectory_ + ": " +
+                         (error.busy() ? "another batch is writing into it" : error.reason()));
+        say_line("Unable to lock output directory ", outputDirectory_);
+        return false;
     }
 
     bool could_make_output_directory() {
@@ -124,7 +154,6 @@ class Batch {
             return refuse_output_directory("cannot create the directory " + outputDirectory_ +
                                            ": " + error.reason());
         }
-        newOutputDirectory_ = true;
         return true;
     }
 
@@ -142,21 +171,33 @@ class Batch {
         return true;
     }
 
-    DeviceSlot start_device(const BatchDevice& device) {
+    DeviceSlot start_device(const ListedDevice& device,
+                            const std::shared_ptr<const EntryValues>& values, ImageBatch& images) {
         DeviceSlot slot;
         RunFacts& facts = slot.facts;
         facts.dryRun = options_.dryRun;
         facts.id = device.id;
         facts.updateDataPath = updateDataPath_;
         facts.updateDataDigest = updateDataDigest_;
-        facts.outputPath = platform::joined_path(outputDirectory_, image_file_name(device.id));
+        const std::string name = image_file_name(device.id);
+        facts.outputPath = platform::joined_path(outputDirectory_, name);
         ProvisionOptions provision;
         provision.dryRun = options_.dryRun;
         provision.digests = true;
-        provision.newOutputDirectory = newOutputDirectory_;
-        provision.batch = &images_;
+        provision.chosenName = true;
+        provision.directory = hasDirectory_ ? &directory_ : nullptr;
+        provision.name = name;
+        provision.batch = options_.dryRun ? nullptr : &images;
+        provision.otherFiles = otherFiles_;
+        // Held while it is the last, so that no other entry's values take its place.
+        if (decodedValues_ != values) {
+            decodedValues_ = values;
+            decoded_.values = values.get();
+            decoded_.boardData = {};
+            decoded_.refusal = decode_entry(*values, decoded_.boardData);
+        }
         const CapturedOutput captured;
-        facts.status = run_stages(*device.values, bases_, provision, facts, slot.outcome);
+        facts.status = run_decoded_stages(decoded_, bases_, provision, facts, slot.outcome);
         if (facts.status == PROVKIT_OK && !slot.outcome.batchSlot) {
             print_closing_lines(facts, slot.outcome);
         }
@@ -165,16 +206,14 @@ class Batch {
     }
 
     // A device's lines reach standard output only once its image is in place.
-    void place_images(std::vector<DeviceSlot>& slots) {
-        const std::vector<PlacedImage> placed = images_.commit();
+    void place_images(std::vector<DeviceSlot>& slots, ImageBatch& images) {
+        const std::vector<bool> placed = images.commit();
         for (DeviceSlot& slot : slots) {
             if (!slot.outcome.batchSlot) {
                 continue;
             }
             const CapturedOutput captured;
-            const PlacedImage& image = placed[*slot.outcome.batchSlot];
-            slot.facts.outputDigest = image.digest;
-            if (image.written) {
+            if (placed[*slot.outcome.batchSlot]) {
                 print_closing_lines(slot.facts, slot.outcome);
             } else {
                 fail_unplaced(slot.facts);
@@ -183,22 +222,34 @@ class Batch {
         }
     }
 
-    void run_group(std::span<const BatchDevice> devices) {
+    // The next devices, each released from the check once it is written.
+    void run_group() {
+        ImageBatch images(directory_);
         std::vector<DeviceSlot> slots;
-        for (const BatchDevice& device : devices) {
-            slots.push_back(start_device(device));
+        std::vector<std::string_view> imageNames;
+        while (!check_.devices.empty() && slots.size() < ImageBatch::kCapacity) {
+            slots.push_back(start_device(check_.devices.front(), check_.values.front(), images));
+            imageNames.push_back(check_.devices.front().imageName);
+            check_.devices.pop_front();
+            check_.values.pop_front();
         }
-        place_images(slots);
+        place_images(slots, images);
         std::string lines;
-        for (DeviceSlot& slot : slots) {
-            if (!options_.json) {
-                print_text(slot.facts.printed);
+        std::string printed;
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            RunFacts& facts = slots[i].facts;
+            printed += facts.printed;
+            if (record_.is_open()) {
+                lines += json_line(run_json(facts));
             }
-            lines += json_line(run_json(slot.facts));
             if (deviceStatus_ == PROVKIT_OK) {
-                deviceStatus_ = slot.facts.status;
+                deviceStatus_ = facts.status;
             }
-            devices_.push_back(std::move(slot.facts));
+            manifest_.add(facts, imageNames[i]);
+            baseNames_.insert(imageNames[i]);
+        }
+        if (!options_.json) {
+            print_text(printed);
         }
         if (record_.is_open() && recordStatus_ == PROVKIT_OK && !record_.append(lines)) {
             say_unable_to_record();
@@ -215,7 +266,7 @@ class Batch {
         return PROVKIT_OK;
     }
 
-    Json manifest() const {
+    Json manifest_head() const {
         Json json;
         json["version"] = tool_version();
         json["update_data"] = {{"path", updateDataPath_},
@@ -224,89 +275,103 @@ class Batch {
         if (!messages_.empty()) {
             json["messages"] = printed_lines(messages_);
         }
-        json["devices"] = Json::array();
-        for (const RunFacts& facts : devices_) {
-            json["devices"].push_back(manifest_entry(facts, image_file_name(*facts.id)));
-        }
         return json;
     }
 
     int finish_early(Status status) {
         listingStatus_ = status;
         if (options_.json) {
-            print_text(json_text(manifest()));
+            print_manifest();
         }
         return status;
     }
 
-    static bool write_manifest(const std::string& path, std::string_view text) {
+    void print_manifest() const {
+        (void)manifest_.write(manifest_head(), [](std::string_view text) {
+            print_text(text);
+            return true;
+        });
+    }
+
+    bool write_manifest() const {
         OutputFile output;
-        if (!output.open(path)) {
+        if (!output.open_in(directory_, kManifestName)) {
             return false;
         }
-        const platform::Error error =
-            output.streams() ? platform::write_all(output.file(), bytes_of(text))
-                             : platform::write_all_at(output.file(), 0, bytes_of(text));
-        if (error.failed()) {
-            print_diagnostic("cannot write " + path + ": " + error.reason());
+        if (names_an_input(output.existing())) {
+            print_diagnostic(output_path() + " is a file the run reads");
+            return false;
+        }
+        std::uint64_t offset = 0;
+        platform::Error error;
+        const bool written = manifest_.write(manifest_head(), [&](std::string_view text) {
+            error = platform::write_all_at(output.file(), offset, bytes_of(text));
+            offset += text.size();
+            return !error.failed();
+        });
+        if (!written) {
+            print_diagnostic("cannot write " + output_path() + ": " + error.reason());
             return false;
         }
         return output.commit();
     }
 
     // What a dry run would write last: its name and digest.
-    void print_manifest_would_be(const std::string& path, std::string_view text) const {
+    void print_manifest_would_be() const {
+        HashStream hash;
+        (void)manifest_.write(manifest_head(), [&](std::string_view text) {
+            hash.add(bytes_of(text));
+            return true;
+        });
         DigestValue digest{};
-        (void)calcHash(digest, bytes_of(text));
-        print_line("Dry run: would write ", path);
+        (void)hash.finish(digest);
+        print_line("Dry run: would write ", output_path());
         print_line("sha256        :", to_hex(digest));
     }
 
-    // The files the run reads, which the manifest must never replace.
-    bool names_an_input(const std::string& path) const {
-        platform::FileInfo manifest;
-        if (platform::info_of_path(path, manifest).failed()) {
-            return false;
-        }
-        std::set<std::string> inputs = {updateDataPath_};
-        if (options_.record) {
-            inputs.insert(*options_.record);
-        }
-        for (const RunFacts& facts : devices_) {
-            if (facts.imageName) {
-                inputs.insert(*facts.imageName);
-            }
-        }
-        return std::any_of(inputs.begin(), inputs.end(), [&](const std::string& input) {
-            platform::FileInfo info;
-            return !platform::info_of_path(input, info).failed() &&
-                   info.identity == manifest.identity;
-        });
+    std::string output_path() const {
+        return platform::joined_path(outputDirectory_, kManifestName);
     }
 
-    bool manifest_could_be_written(const std::string& path) const {
-        if (names_an_input(path)) {
-            print_diagnostic(path + " is a file the run reads");
+    // The files the run reads, which the manifest must never replace: what has the
+    // name itself, not what a link there leads to, which renaming leaves alone.
+    bool names_an_input(std::optional<platform::FileIdentity> manifest) const {
+        if (!manifest) {
             return false;
         }
-        return options_.dryRun ? newOutputDirectory_ || OutputFile::check(path)
-                               : write_manifest(path, json_text(manifest()));
+        return std::any_of(otherFiles_.begin(), otherFiles_.end(),
+                           [&](const RunFile& file) { return file.identity == *manifest; }) ||
+               std::any_of(baseNames_.begin(), baseNames_.end(), [&](std::string_view name) {
+                   return platform::identity_of(name) == manifest;
+               });
+    }
+
+    bool manifest_could_be_written() const {
+        if (!options_.dryRun) {
+            return write_manifest();
+        }
+        platform::FileInfo info;
+        if (hasDirectory_ && !platform::info_of_entry(directory_, kManifestName, info).failed() &&
+            names_an_input(info.identity)) {
+            print_diagnostic(output_path() + " is a file the run reads");
+            return false;
+        }
+        return !hasDirectory_ || OutputFile::check_in(directory_, kManifestName);
     }
 
     // The manifest last, through the same writer as the images; when it cannot
     // be written, the manifest printed says so.
     int finish() {
-        const std::string path = platform::joined_path(outputDirectory_, kManifestName);
-        if (!manifest_could_be_written(path)) {
-            say_line("Unable to write manifest ", path);
+        if (!manifest_could_be_written()) {
+            say_line("Unable to write manifest ", output_path());
             manifestStatus_ = PROVKIT_ERR_FILE;
         } else if (options_.dryRun && !options_.json) {
-            print_manifest_would_be(path, json_text(manifest()));
+            print_manifest_would_be();
         } else if (!options_.json) {
-            print_line("Manifest written  ", path);
+            print_line("Manifest written  ", output_path());
         }
         if (options_.json) {
-            print_text(json_text(manifest()));
+            print_manifest();
         }
         return status();
     }
@@ -315,12 +380,18 @@ class Batch {
     std::string updateDataPath_;
     std::string outputDirectory_;
     CapturedOutput::Echo echo_;
+    std::vector<RunFile> otherFiles_;
     RunRecord record_;
+    UpdateDataCheck check_; // its held texts name the devices' images to the end
     std::optional<DigestValue> updateDataDigest_;
-    bool newOutputDirectory_ = false;
+    platform::Directory directory_;
+    bool hasDirectory_ = false; // a dry run's directory may not exist yet
     BaseImages bases_;
-    ImageBatch images_;
-    std::vector<RunFacts> devices_;
+    // The last entry's blobs decoded: the devices of an entry come one after another.
+    std::shared_ptr<const EntryValues> decodedValues_;
+    DecodedEntry decoded_;
+    Manifest manifest_;
+    std::unordered_set<std::string_view> baseNames_; // each device's <image>, once
     std::string messages_;
     Status deviceStatus_ = PROVKIT_OK;
     Status listingStatus_ = PROVKIT_OK;

@@ -20,10 +20,19 @@ void take_base_facts(const BaseImage& base, RunFacts& facts) {
 
 Status run_stages(const EntryValues& values, BaseImages& bases, const ProvisionOptions& options,
                   RunFacts& facts, ProvisionOutcome& outcome) {
-    BoardData boardData;
-    std::string imageName;
+    DecodedEntry decoded;
+    decoded.values = &values;
+    decoded.refusal = decode_entry(values, decoded.boardData);
+    return run_decoded_stages(decoded, bases, options, facts, outcome);
+}
+
+Status run_decoded_stages(const DecodedEntry& decoded, BaseImages& bases,
+                          const ProvisionOptions& options, RunFacts& facts,
+                          ProvisionOutcome& outcome) {
+    const EntryValues& values = *decoded.values;
+    const BoardData& boardData = decoded.boardData;
     facts.imageName = values.imageName;
-    if (const Status board = take_board_data(values, boardData, imageName); board != PROVKIT_OK) {
+    if (const Status board = report_board_data(values, decoded.refusal); board != PROVKIT_OK) {
         print_stage_failure("readBdp", board);
         return board;
     }
@@ -31,7 +40,7 @@ Status run_stages(const EntryValues& values, BaseImages& bases, const ProvisionO
     facts.phyLength = boardData.phyBdpLen;
     facts.exprom = boardData.exprom;
     const Status status =
-        provision_device(boardData, imageName, facts.outputPath, bases, options, outcome);
+        provision_device(boardData, values.imageName, facts.outputPath, bases, options, outcome);
     if (outcome.base != nullptr) {
         take_base_facts(*outcome.base, facts);
     }

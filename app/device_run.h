@@ -3,6 +3,7 @@
 #include "app/run_record.h"
 #include "common/status.h"
 #include "image/provision_file.h"
+#include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/update_data.h"
 
 #include <string_view>
@@ -14,6 +15,18 @@
 // options.batch (outcome.batchSlot) with its facts already filled.
 Status run_stages(const EntryValues& values, BaseImages& bases, const ProvisionOptions& options,
                   RunFacts& facts, ProvisionOutcome& outcome);
+
+// An entry's blobs decoded, once for all the devices that share its values.
+struct DecodedEntry {
+    const EntryValues* values = nullptr;
+    BoardData boardData;
+    BlobRefusal refusal;
+};
+
+// run_stages for values decoded before.
+Status run_decoded_stages(const DecodedEntry& decoded, BaseImages& bases,
+                          const ProvisionOptions& options, RunFacts& facts,
+                          ProvisionOutcome& outcome);
 
 // The closing lines of a device whose image is written (or, for a dry run, would
 // be): "Custom fwb generated", or "Dry run: would write" and the digest; the

@@ -29,6 +29,11 @@ Json digest_json(const std::optional<DigestValue>& digest) {
     return digest ? Json(to_hex(*digest)) : Json(nullptr);
 }
 
+std::string image_file_name(DeviceId id) {
+    return hex16(id.vid) + "-" + hex16(id.did) + "-" + hex16(id.svid) + "-" + hex16(id.ssid) +
+           ".fwb";
+}
+
 std::vector<std::string> printed_lines(std::string_view printed) {
     std::vector<std::string> lines;
     while (!printed.empty()) {
@@ -60,24 +65,6 @@ Json run_json(const RunFacts& facts) {
     if (facts.status != PROVKIT_OK) {
         json["messages"] = printed_lines(facts.printed);
     }
-    return json;
-}
-
-Json manifest_entry(const RunFacts& facts, std::string_view fileName) {
-    Json json = identifiers_into(Json::object(), facts.id);
-    json["image_name"] = or_null(facts.imageName);
-    json["status"] = facts.status;
-    if (facts.status != PROVKIT_OK) {
-        json["messages"] = printed_lines(facts.printed);
-        return json;
-    }
-    json["file"] = fileName;
-    json["length"] = or_null(facts.outputLength);
-    json["sha256"] = digest_json(facts.outputDigest);
-    json["base_sha256"] = digest_json(facts.baseDigest);
-    json["mac_length"] = or_null(facts.macLength);
-    json["phy_length"] = or_null(facts.phyLength);
-    json["exprom"] = or_null(facts.exprom);
     return json;
 }
 

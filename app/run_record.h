@@ -38,8 +38,8 @@ using Json = nlohmann::ordered_json;
 
 // The run as --json prints it and --record appends it.
 Json run_json(const RunFacts& facts);
-// A device's entry in a batch's manifest; fileName is its image's, beside the manifest.
-Json manifest_entry(const RunFacts& facts, std::string_view fileName);
+// A batch image's file name: vid-did-svid-ssid.fwb, four hex digits each.
+std::string image_file_name(DeviceId id);
 // The lines printed, each without its line feed.
 std::vector<std::string> printed_lines(std::string_view printed);
 // The digest as hex, or null.

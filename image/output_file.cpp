@@ -11,10 +11,6 @@ constexpr int kOpenAttempts = 100;
 
 constexpr int kMostLinksFollowed = 40;
 
-std::string temporary_prefix(std::string_view directory) {
-    return platform::joined_path(directory, kTemporaryName);
-}
-
 bool is_absolute(std::string_view path) {
     return !path.empty() && platform::kPathSeparators.find(path.front()) != std::string_view::npos;
 }
@@ -43,7 +39,7 @@ OutputFile::~OutputFile() {
     file_.close();
     if (!temporary_.empty()) {
         const platform::TerminationSignalsHeld held;
-        (void)platform::remove_file(temporary_);
+        (void)platform::remove_in(*directory_, temporary_);
         forget_temporary();
     }
 }
@@ -79,7 +75,7 @@ bool OutputFile::open_once(std::string_view path) {
     }
     if (!platform::is_link(path)) {
         target_ = std::string(path);
-        return prepare_replacement(path, nullptr);
+        return prepare_replacement(nullptr);
     }
     return open_through_dangling_link(path);
 }
@@ -103,7 +99,7 @@ bool OutputFile::open_through_dangling_link(std::string_view path) {
         return false;
     }
     (void)platform::remove_file(target_);
-    return prepare_replacement(path, nullptr);
+    return prepare_replacement(nullptr);
 }
 
 // Where the opened file lies, as the system opened it: the name is not walked
@@ -138,36 +134,67 @@ bool OutputFile::open_existing(std::string_view path, platform::File& output) {
     if (!locate(path, output, info)) {
         return false;
     }
-    return prepare_replacement(path, &info);
+    return prepare_replacement(&info);
 }
 
-bool OutputFile::prepare_replacement(std::string_view path, const platform::FileInfo* replaced) {
+// The temporary file goes beside the file replaced, in a directory opened once:
+// the name checked is the name replaced.
+bool OutputFile::prepare_replacement(const platform::FileInfo* replaced) {
     replacing_ = true;
-    directory_ = platform::directory_of(target_);
-    if (!create_temporary(directory_)) {
+    const std::string directory = platform::directory_of(target_);
+    if (const platform::Error error = ownDirectory_.open(directory); error.failed()) {
+        return fail("cannot create a temporary file in", directory, error);
+    }
+    directory_ = &ownDirectory_;
+    name_ = platform::last_name_of(target_);
+    platform::FileInfo named;
+    if (replaced != nullptr && (platform::info_of_entry(ownDirectory_, name_, named).failed() ||
+                                named.identity != replaced->identity)) {
+        changed_ = true;
+        return false;
+    }
+    if (!create_temporary()) {
         return false;
     }
     if (const platform::Error error = keep_attributes(replaced); error.failed()) {
-        return fail("cannot set the permissions of the image for", path, error);
+        return fail("cannot set the permissions of the image for", path_, error);
     }
     return true;
 }
 
-bool OutputFile::create_temporary(std::string_view directory) {
-    const platform::Error unnamed = platform::create_unnamed(directory, file_);
+bool OutputFile::open_in(const platform::Directory& directory, std::string_view name) {
+    replacing_ = true;
+    directory_ = &directory;
+    name_ = std::string(name);
+    path_ = target_ = platform::joined_path(directory.path(), name);
+    platform::FileInfo info;
+    if (!platform::info_of_entry(directory, name, info).failed()) {
+        existing_ = info.identity;
+    }
+    if (!create_temporary()) {
+        return false;
+    }
+    if (const platform::Error error = keep_attributes(nullptr); error.failed()) {
+        return fail("cannot set the permissions of the image for", path_, error);
+    }
+    return true;
+}
+
+bool OutputFile::create_temporary() {
+    const platform::Error unnamed = platform::create_unnamed_in(*directory_, file_);
     if (!unnamed.failed()) {
         return true;
     }
     if (!unnamed.unsupported()) {
-        return fail("cannot create a temporary file in", directory, unnamed);
+        return fail("cannot create a temporary file in", directory_->path(), unnamed);
     }
-    const std::string prefix = temporary_prefix(directory);
     platform::File named;
     std::string name;
     const platform::TerminationSignalsHeld held;
-    if (const platform::Error error = platform::create_uniquely_named(prefix, named, name);
+    if (const platform::Error error =
+            platform::create_uniquely_named_in(*directory_, kTemporaryName, named, name);
         error.failed()) {
-        return fail("cannot create a temporary file in", directory, error);
+        return fail("cannot create a temporary file in", directory_->path(), error);
     }
     file_ = std::move(named);
     name_temporary(name);
@@ -176,7 +203,8 @@ bool OutputFile::create_temporary(std::string_view directory) {
 
 void OutputFile::name_temporary(std::string name) {
     temporary_ = std::move(name);
-    removal_ = platform::remove_on_termination_signal(temporary_);
+    removal_ = platform::remove_on_termination_signal(
+        platform::joined_path(directory_->path(), temporary_));
 }
 
 void OutputFile::forget_temporary() {
@@ -208,13 +236,13 @@ bool OutputFile::put_in_place() {
         const platform::TerminationSignalsHeld held;
         std::string name;
         if (const platform::Error error =
-                platform::give_unique_name(file_, temporary_prefix(directory_), name);
+                platform::give_unique_name_in(*directory_, file_, kTemporaryName, name);
             error.failed()) {
-            return fail("cannot name a temporary file in", directory_, error);
+            return fail("cannot name a temporary file in", directory_->path(), error);
         }
         name_temporary(name);
     }
-    if (const platform::Error error = platform::rename_replacing(temporary_, target_);
+    if (const platform::Error error = platform::rename_in(*directory_, temporary_, name_);
         error.failed()) {
         return fail("cannot rename a temporary file onto", target_, error);
     }
@@ -227,8 +255,8 @@ bool OutputFile::sync_directory() {
     if (!replacing_) {
         return true;
     }
-    const platform::Error error = platform::sync_directory(directory_);
-    return !error.failed() || fail("cannot flush the directory", directory_, error);
+    const platform::Error error = platform::sync(*directory_);
+    return !error.failed() || fail("cannot flush the directory", directory_->path(), error);
 }
 
 bool OutputFile::flush() {
@@ -267,4 +295,16 @@ bool OutputFile::check(std::string_view path) {
     }
     const platform::Error error = platform::may_write(path);
     return !error.failed() || fail("cannot write to", path, error);
+}
+
+bool OutputFile::check_in(const platform::Directory& directory, std::string_view name) {
+    const std::string path = platform::joined_path(directory.path(), name);
+    platform::FileInfo info;
+    if (!platform::info_of_entry(directory, name, info).failed() &&
+        info.kind == platform::FileKind::directory) {
+        platform::File opened;
+        return fail("cannot write to", path, platform::open_existing_for_writing(path, opened));
+    }
+    const platform::Error error = platform::may_write(directory.path());
+    return !error.failed() || fail("cannot create a temporary file in", directory.path(), error);
 }

@@ -7,12 +7,13 @@
 #include <string_view>
 
 // The output image while it is written. A regular output, new or existing, is
-// written to a temporary file in the directory of the file it replaces, flushed to
-// stable storage and renamed onto it by commit() (or, for a batch, by flush(),
-// put_in_place() and sync_directory() in turn), so a failure or a power cut
-// leaves the old output whole; a link keeps its place and its target is
-// replaced. An output that is not a regular file (a device, a FIFO, a pipe) is
-// written directly, in file order. Failures are explained on standard error.
+// written to a temporary file in the directory of the file it replaces, flushed
+// to stable storage and renamed onto it by commit() (or, for a batch, by
+// flush(), put_in_place() and a flush of the directory in turn), so a failure or
+// a power cut leaves the old output whole. Every name is created and replaced
+// through the directory's handle. An output that is not a regular file (a
+// device, a FIFO, a pipe) is written directly, in file order. Failures are
+// explained on standard error.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -21,14 +22,20 @@ class OutputFile {
     // Removes what a run that did not commit leaves behind.
     ~OutputFile();
 
-    // Opens path as the system allows its writing (read-only files and protected
-    // links are refused) and prepares the temporary file.
+    // A path the user named, opened as the system allows its writing: read-only
+    // files and protected links are refused, a link keeps its place and what it
+    // leads to is replaced, keeping its owner and permissions.
     bool open(std::string_view path);
+    // A name the tool chose in directory, which must outlive this: whatever has
+    // the name is never followed or opened, and is replaced as an entry; the new
+    // file is the running user's, with 0666 less the creation mask.
+    bool open_in(const platform::Directory& directory, std::string_view name);
+
     // The file the image goes into: the temporary file, or the output itself.
     const platform::File& file() const { return file_; }
     // True when the output takes the image directly, in file order.
     bool streams() const { return !replacing_; }
-    // The existing file that path reaches, if any.
+    // The existing file a named path reaches, or what a chosen name has now.
     std::optional<platform::FileIdentity> existing() const { return existing_; }
     // Flushes the image to stable storage and puts it in place.
     bool commit();
@@ -39,11 +46,11 @@ class OutputFile {
     bool flush();
     bool put_in_place();
     bool sync_directory();
-    // The directory whose entry put_in_place() changes; empty when the output streams.
-    const std::string& directory() const { return directory_; }
 
     // The refusals open() would meet, without opening or creating anything.
     static bool check(std::string_view path);
+    // The refusals open_in() and put_in_place() would meet.
+    static bool check_in(const platform::Directory& directory, std::string_view name);
 
   private:
     bool open_once(std::string_view path);
@@ -51,8 +58,8 @@ class OutputFile {
     bool open_through_dangling_link(std::string_view path);
     bool locate(std::string_view path, const platform::File& opened,
                 const platform::FileInfo& info);
-    bool prepare_replacement(std::string_view path, const platform::FileInfo* replaced);
-    bool create_temporary(std::string_view directory);
+    bool prepare_replacement(const platform::FileInfo* replaced);
+    bool create_temporary();
     platform::Error keep_attributes(const platform::FileInfo* replaced);
     // Call with the termination signals held, so the name is never left unregistered.
     void name_temporary(std::string name);
@@ -62,10 +69,12 @@ class OutputFile {
     platform::File file_;
     bool replacing_ = false;
     bool changed_ = false; // the name led elsewhere by the time it was checked
-    std::string path_;     // as given, for messages
+    std::string path_;     // as given, or the chosen name's path, for messages
     std::optional<platform::FileIdentity> existing_;
-    std::string target_;                         // the file finally replaced
-    std::string directory_;                      // where the temporary file lives
-    std::string temporary_;                      // the temporary file's name, once it has one
-    std::size_t removal_ = platform::kNoRemoval; // its slot for removal on a signal
+    std::string target_;                             // the path of the file finally replaced
+    platform::Directory ownDirectory_;               // for a named path: the target's
+    const platform::Directory* directory_ = nullptr; // where the target and temporary lie
+    std::string name_;                               // the target's name in directory_
+    std::string temporary_;                          // the temporary file's name, once it has one
+    std::size_t removal_ = platform::kNoRemoval;     // its slot for removal on a signal
 };

@@ -249,18 +249,24 @@ bool hash_base(BaseImage& base, platform::Error& error) {
     return true;
 }
 
-// The base's digest, and the output's unless it is computed later with others.
-Status take_digests(BaseImage& base, const ProvisionedParts& parts, const RunPaths& paths,
+// The base's digest, and the output's, each computed once however many devices ask.
+Status take_digests(BaseImage& base, BaseImage::Sealed& sealed, const RunPaths& paths,
                     bool withBase, bool withOutput, ProvisionOutcome& outcome) {
     platform::Error error;
     DigestValue digest{};
-    if ((withBase && !hash_base(base, error)) ||
-        (withOutput && !output_digest(base, parts, digest, error))) {
+    if (withOutput && !sealed.outputDigest) {
+        if (!output_digest(base, sealed.parts, digest, error)) {
+            report_write_failure(paths.output, "cannot read", paths.base, error);
+            return PROVKIT_ERR_FILE;
+        }
+        sealed.outputDigest = digest;
+    }
+    if (withBase && !hash_base(base, error)) {
         report_write_failure(paths.output, "cannot read", paths.base, error);
         return PROVKIT_ERR_FILE;
     }
     if (withOutput) {
-        outcome.outputDigest = digest;
+        outcome.outputDigest = sealed.outputDigest;
     }
     return PROVKIT_OK;
 }
@@ -333,6 +339,60 @@ void warn_if_base_unsealed(BaseImage& base, std::string_view basePath) {
     print_diagnostic(text);
 }
 
+namespace {
+
+bool same_board_data(const BoardData& a, const BoardData& b) {
+    const auto blob = [](const auto& bytes, std::uint32_t length) {
+        return std::span(bytes).first(std::min<std::size_t>(length, bytes.size()));
+    };
+    return a.exprom == b.exprom && a.macBdpLen == b.macBdpLen && a.phyBdpLen == b.phyBdpLen &&
+           std::ranges::equal(blob(a.macBdp, a.macBdpLen), blob(b.macBdp, b.macBdpLen)) &&
+           std::ranges::equal(blob(a.phyBdp, a.phyBdpLen), blob(b.phyBdp, b.phyBdpLen));
+}
+
+// The base sealed for boardData, remembered for the next device of the entry.
+BaseImage::Sealed& sealed_for(BaseImage& base, const BoardData& boardData) {
+    if (base.lastSealed == nullptr || !same_board_data(base.lastSealed->boardData, boardData)) {
+        auto sealed = std::make_unique<BaseImage::Sealed>();
+        sealed->boardData = boardData;
+        sealed->fit = provision_parts(boardData, base.header, base.length, sealed->parts);
+        base.lastSealed = std::move(sealed);
+    }
+    return *base.lastSealed;
+}
+
+// The output's refusals that come before it is opened.
+bool output_refused(const BaseImage& base, std::string_view outputPath,
+                    const ProvisionOptions& options) {
+    if (options.chosenName) {
+        return false; // a name the tool chose is never followed: checked once open
+    }
+    if (names_base(outputPath, base)) {
+        print_line("Output fwb is the input fwb ", outputPath);
+        return true;
+    }
+    return false;
+}
+
+bool dry_run_output_fails(std::string_view outputPath, const ProvisionOptions& options) {
+    if (options.chosenName) {
+        return options.directory != nullptr &&
+               !OutputFile::check_in(*options.directory, options.name);
+    }
+    return is_other_file(outputPath, platform::identity_of(outputPath), options.otherFiles) ||
+           !OutputFile::check(outputPath);
+}
+
+std::unique_ptr<OutputFile> open_output(std::string_view outputPath,
+                                        const ProvisionOptions& options) {
+    auto output = std::make_unique<OutputFile>();
+    const bool opened = options.chosenName ? output->open_in(*options.directory, options.name)
+                                           : output->open(outputPath);
+    return opened ? std::move(output) : nullptr;
+}
+
+} // namespace
+
 Status provision_device(const BoardData& boardData, std::string_view basePath,
                         std::string_view outputPath, BaseImages& bases,
                         const ProvisionOptions& options, ProvisionOutcome& outcome) {
@@ -344,8 +404,8 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
         return PROVKIT_ERR_FILE;
     }
     BaseImage& base = *outcome.base;
-    ProvisionedParts parts;
-    switch (provision_parts(boardData, base.header, base.length, parts)) {
+    BaseImage::Sealed& sealed = sealed_for(base, boardData);
+    switch (sealed.fit) {
     case RegionFit::too_small:
         print_text("PHY and MAC BDP length Check\n ");
         return PROVKIT_ERR_DATA;
@@ -355,21 +415,19 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
     case RegionFit::fits:
         break;
     }
-    if (names_base(outputPath, base)) {
-        print_line("Output fwb is the input fwb ", outputPath);
+    if (output_refused(base, outputPath, options)) {
         return PROVKIT_ERR_FILE;
     }
     const RunPaths paths{basePath, outputPath};
     outcome.outputLength = base.length;
     if (options.dryRun) {
-        if (is_other_file(outputPath, platform::identity_of(outputPath), options.otherFiles) ||
-            (!options.newOutputDirectory && !OutputFile::check(outputPath))) {
+        if (dry_run_output_fails(outputPath, options)) {
             return PROVKIT_ERR_FILE;
         }
-        return take_digests(base, parts, paths, options.digests, true, outcome);
+        return take_digests(base, sealed, paths, options.digests, true, outcome);
     }
-    auto output = std::make_unique<OutputFile>();
-    if (!output->open(outputPath)) {
+    std::unique_ptr<OutputFile> output = open_output(outputPath, options);
+    if (output == nullptr) {
         return PROVKIT_ERR_FILE;
     }
     if (output->existing() == base.identity) {
@@ -379,23 +437,22 @@ Status provision_device(const BoardData& boardData, std::string_view basePath,
     if (is_other_file(outputPath, output->existing(), options.otherFiles)) {
         return PROVKIT_ERR_FILE;
     }
-    const bool written = output->streams() ? write_in_order(base, parts, output->file(), paths)
-                                           : write_in_place(base, parts, output->file(), paths);
+    const bool written = output->streams()
+                             ? write_in_order(base, sealed.parts, output->file(), paths)
+                             : write_in_place(base, sealed.parts, output->file(), paths);
     if (!written) {
         return PROVKIT_ERR_FILE;
     }
-    const bool waits = options.batch != nullptr && !output->streams();
+    // The disk takes the image while the rest of the run goes on.
+    (void)platform::start_writeback(output->file());
     if (options.digests) {
-        if (const Status digests = take_digests(base, parts, paths, true, !waits, outcome);
+        if (const Status digests = take_digests(base, sealed, paths, true, true, outcome);
             digests != PROVKIT_OK) {
             return digests;
         }
     }
-    if (waits) {
-        // The disk takes the image while the batch's digests are computed.
-        (void)platform::start_writeback(output->file());
-        outcome.batchSlot = options.batch->add(
-            {std::move(output), outcome.base, parts, std::string(basePath), options.digests});
+    if (options.batch != nullptr && !output->streams()) {
+        outcome.batchSlot = options.batch->add(std::move(output));
         return PROVKIT_OK;
     }
     if (!output->commit()) {

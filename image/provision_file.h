@@ -41,6 +41,15 @@ struct BaseImage {
     std::vector<std::string_view> unsealed;
     std::optional<DigestValue> digest; // of its bytes, once a run asked for it
     bool warned = false;
+    // What it was last sealed for: the devices of one entry get the same image,
+    // sealed and hashed once.
+    struct Sealed {
+        BoardData boardData;
+        ProvisionedParts parts;
+        RegionFit fit = RegionFit::fits;
+        std::optional<DigestValue> outputDigest;
+    };
+    std::unique_ptr<Sealed> lastSealed;
 };
 
 // The base images of a run, each opened, read and checked once however many
@@ -72,9 +81,12 @@ struct RunFile {
 struct ProvisionOptions {
     bool dryRun = false;  // every check, nothing written
     bool digests = false; // the base's and the output's SHA-256
-    // A dry run's output goes into a directory the run would make first.
-    bool newOutputDirectory = false;
-    // Where a regular output waits to be put in place with others, instead of now.
+    // A batch's image goes to a name the tool chose in the batch's directory
+    // (none yet for a dry run that would make it), and waits in the batch to be
+    // put in place with others (none in a dry run).
+    bool chosenName = false;
+    const platform::Directory* directory = nullptr;
+    std::string_view name;
     ImageBatch* batch = nullptr;
     std::span<const RunFile> otherFiles;
 };
@@ -82,8 +94,8 @@ struct ProvisionOptions {
 struct ProvisionOutcome {
     std::shared_ptr<BaseImage> base; // once opened
     std::uint64_t outputLength = 0;
-    std::optional<DigestValue> outputDigest; // for an image in a batch, from its commit
-    std::optional<std::size_t> batchSlot;    // where the image waits in the batch
+    std::optional<DigestValue> outputDigest;
+    std::optional<std::size_t> batchSlot; // where the image waits in the batch
 };
 
 // The provisioning stage with its options: prints the lengths, opens the base

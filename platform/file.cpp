@@ -51,6 +51,11 @@ std::string directory_of(std::string_view path) {
     return std::string(path.substr(0, root ? slash + 1 : slash));
 }
 
+std::string last_name_of(std::string_view path) {
+    const std::size_t slash = path.find_last_of(kPathSeparators);
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 std::string joined_path(std::string_view directory, std::string_view name) {
     std::string path(directory);
     if (path.empty() || !is_separator(path.back())) {

@@ -24,6 +24,8 @@ struct Error {
     bool exists() const;
     // The file, filesystem or system offers no such operation.
     bool unsupported() const;
+    // A lock another holder has.
+    bool busy() const;
     std::string reason() const;
 };
 
@@ -92,6 +94,8 @@ bool names_a_file(std::string_view path);
 // The directory a path's last name is in: "." for a bare name; a root ("/",
 // "C:\\") keeps its separator.
 std::string directory_of(std::string_view path);
+// A path's last name, without the directories before it.
+std::string last_name_of(std::string_view path);
 // name inside directory, joined by the system's separator unless one ends directory.
 std::string joined_path(std::string_view directory, std::string_view name);
 
@@ -161,9 +165,6 @@ Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::
 // that hold nothing to flush (a pipe, a character device).
 Error sync(const File& file);
 Error sync_directory(std::string_view directory);
-// Flushes every file of the filesystem that holds file, in one go; unsupported
-// where the system has no such call.
-Error sync_filesystem(const File& file);
 // Starts writing the file's data to storage without waiting for it, so a later
 // flush has less to wait for; unsupported where the system cannot.
 Error start_writeback(const File& file);
@@ -174,13 +175,43 @@ Error set_group(const File& file, std::uint32_t group);
 // The permission bits a newly created file gets: 0666 less the creation mask.
 std::uint32_t new_file_permissions();
 
-// A file in directory that has no name until it is given one; unsupported where
-// the filesystem cannot hold one.
-Error create_unnamed(std::string_view directory, File& file);
-// Gives an unnamed file a new, unique name from prefix, stored in `path`.
-Error give_unique_name(const File& unnamed, std::string_view prefix, std::string& path);
-// Creates a new file with a unique name from prefix, stored in `path`.
-Error create_uniquely_named(std::string_view prefix, File& file, std::string& path);
+// A directory the tools create, rename and examine names in: through its handle
+// where the system works so, so that a directory swapped in for the path
+// meanwhile cannot take what is meant for this one. A name in it is never
+// followed: a link or a FIFO there is an entry to examine or replace.
+class Directory {
+  public:
+    // Opens the directory at path (a link to one is followed: the caller named it).
+    Error open(std::string_view path);
+    const std::string& path() const { return path_; }
+    const File& handle() const { return handle_; }
+    // Takes the lock that only one holder at a time gets, failing as busy() when
+    // another holds it; it goes with the handle, and with the process.
+    Error try_lock();
+
+  private:
+    File handle_;
+    File lock_; // where the lock is a file of its own
+    std::string path_;
+};
+
+// A file in the directory that has no name until it is given one, with 0666
+// less the creation mask; unsupported where the filesystem cannot hold one.
+Error create_unnamed_in(const Directory& directory, File& file);
+// Gives an unnamed file a new, unique name in the directory from prefix.
+Error give_unique_name_in(const Directory& directory, const File& unnamed, std::string_view prefix,
+                          std::string& name);
+// Creates a new file in the directory with a unique name from prefix, with 0666
+// less the creation mask.
+Error create_uniquely_named_in(const Directory& directory, std::string_view prefix, File& file,
+                               std::string& name);
+// Puts name from in place of name to in one step, whatever to was: a file, a
+// link (not what it leads to), a FIFO.
+Error rename_in(const Directory& directory, std::string_view from, std::string_view to);
+Error remove_in(const Directory& directory, std::string_view name);
+// What the name itself is in the directory: a link is not followed.
+Error info_of_entry(const Directory& directory, std::string_view name, FileInfo& info);
+Error sync(const Directory& directory);
 // Puts from in place of to in one step: to is replaced whole or not at all.
 Error rename_replacing(std::string_view from, std::string_view to);
 Error remove_file(std::string_view path);

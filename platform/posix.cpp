@@ -218,6 +218,10 @@ bool Error::unsupported() const {
     return code == kUnsupported;
 }
 
+bool Error::busy() const {
+    return code == EWOULDBLOCK || code == EAGAIN;
+}
+
 std::string Error::reason() const {
     return std::strerror(code);
 }
@@ -493,15 +497,6 @@ Error sync_directory(std::string_view directory) {
     return synced.unsupported() ? success() : synced;
 }
 
-Error sync_filesystem(const File& file) {
-#if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
-    return ::syncfs(fd_of(file)) == 0 ? success() : last_error();
-#else
-    (void)file;
-    return Error{kUnsupported};
-#endif
-}
-
 Error start_writeback(const File& file) {
 #if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
     return ::sync_file_range(fd_of(file), 0, 0, SYNC_FILE_RANGE_WRITE) == 0 ? success()
@@ -530,16 +525,29 @@ std::uint32_t new_file_permissions() {
     return static_cast<std::uint32_t>(kNewFileMode & ~mask);
 }
 
-Error create_unnamed(std::string_view directory, File& file) {
+Error Directory::open(std::string_view path) {
+    path_ = std::string(path);
+    return open_with(path, O_RDONLY | O_DIRECTORY, handle_);
+}
+
+Error Directory::try_lock() {
+    return ::flock(fd_of(handle_), LOCK_EX | LOCK_NB) == 0 ? success() : last_error();
+}
+
+Error create_unnamed_in(const Directory& directory, File& file) {
     if (!kHasUnnamedFiles) {
         return Error{kUnsupported};
     }
 #if defined(__linux__) && !defined(FWBFORGE2_PORTABLE_POSIX)
-    const Error made = open_with(directory, O_TMPFILE | O_WRONLY, file, 0600);
-    if (made.code == EOPNOTSUPP || made.code == EISDIR || made.code == EINVAL) {
-        return Error{kUnsupported};
+    const int fd =
+        ::openat(fd_of(directory.handle()), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    if (fd < 0) {
+        const int code = errno;
+        const bool refused = code == EOPNOTSUPP || code == EISDIR || code == EINVAL;
+        return Error{refused ? kUnsupported : code};
     }
-    return made;
+    file = File{fd};
+    return success();
 #else
     (void)directory;
     (void)file;
@@ -547,16 +555,18 @@ Error create_unnamed(std::string_view directory, File& file) {
 #endif
 }
 
-Error give_unique_name(const File& unnamed, std::string_view prefix, std::string& path) {
+Error give_unique_name_in(const Directory& directory, const File& unnamed, std::string_view prefix,
+                          std::string& name) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd_of(unnamed));
     const std::string base = terminated(prefix);
     if (base.empty()) {
         return Error{ENOENT};
     }
     for (int attempt = 0; attempt < kNamingAttempts; ++attempt) {
-        const std::string name = base + random_suffix();
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-            path = name;
+        const std::string candidate = base + random_suffix();
+        if (::linkat(AT_FDCWD, self.c_str(), fd_of(directory.handle()), candidate.c_str(),
+                     AT_SYMLINK_FOLLOW) == 0) {
+            name = candidate;
             return success();
         }
         if (errno != EEXIST) {
@@ -566,20 +576,64 @@ Error give_unique_name(const File& unnamed, std::string_view prefix, std::string
     return Error{EEXIST};
 }
 
-Error create_uniquely_named(std::string_view prefix, File& file, std::string& path) {
-    std::string name = terminated(prefix);
-    if (name.empty()) {
+Error create_uniquely_named_in(const Directory& directory, std::string_view prefix, File& file,
+                               std::string& name) {
+    const std::string base = terminated(prefix);
+    if (base.empty()) {
         return Error{ENOENT};
     }
-    name += "XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    for (int attempt = 0; attempt < kNamingAttempts; ++attempt) {
+        const std::string candidate = base + random_suffix();
+        const int fd =
+            ::openat(fd_of(directory.handle()), candidate.c_str(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kNewFileMode);
+        if (fd >= 0) {
+            file = File{fd};
+            name = candidate;
+            return success();
+        }
+        if (errno != EEXIST) {
+            return last_error();
+        }
+    }
+    return Error{EEXIST};
+}
+
+Error rename_in(const Directory& directory, std::string_view from, std::string_view to) {
+    const std::string source = terminated(from);
+    const std::string target = terminated(to);
+    if (source.empty() || target.empty()) {
+        return Error{ENOENT};
+    }
+    const int dir = fd_of(directory.handle());
+    return ::renameat(dir, source.c_str(), dir, target.c_str()) == 0 ? success() : last_error();
+}
+
+Error remove_in(const Directory& directory, std::string_view name) {
+    const std::string entry = terminated(name);
+    if (entry.empty()) {
+        return Error{ENOENT};
+    }
+    return ::unlinkat(fd_of(directory.handle()), entry.c_str(), 0) == 0 ? success() : last_error();
+}
+
+Error info_of_entry(const Directory& directory, std::string_view name, FileInfo& info) {
+    const std::string entry = terminated(name);
+    struct stat status {};
+    if (entry.empty()) {
+        return Error{ENOENT};
+    }
+    if (::fstatat(fd_of(directory.handle()), entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         return last_error();
     }
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    file = File{fd};
-    path = name;
+    info = info_from(status);
     return success();
+}
+
+Error sync(const Directory& directory) {
+    const Error synced = sync(directory.handle());
+    // Some filesystems cannot flush a directory; its entry is then as safe as they make it.
+    return synced.unsupported() ? success() : synced;
 }
 
 Error rename_replacing(std::string_view from, std::string_view to) {

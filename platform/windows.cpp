@@ -123,13 +123,13 @@ std::wstring native(std::string_view path) {
 }
 
 Error open_with(std::string_view path, DWORD access, DWORD disposition, File& file,
-                DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+                DWORD flags = FILE_ATTRIBUTE_NORMAL, DWORD share = kShareAll) {
     const std::wstring name = native(path);
     if (name.empty()) {
         return Error{ERROR_FILE_NOT_FOUND};
     }
     const HANDLE handle =
-        ::CreateFileW(name.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+        ::CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return last_error();
     }
@@ -342,6 +342,10 @@ bool Error::exists() const {
 
 bool Error::unsupported() const {
     return code == kUnsupported;
+}
+
+bool Error::busy() const {
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
 }
 
 std::string Error::reason() const {
@@ -614,11 +618,6 @@ Error sync_directory(std::string_view) {
     return success();
 }
 
-// No flush of a whole volume is open to an ordinary process; each file flushes itself.
-Error sync_filesystem(const File&) {
-    return Error{kUnsupported};
-}
-
 // Writes reach the disk as the cache manager decides until the flush.
 Error start_writeback(const File&) {
     return Error{kUnsupported};
@@ -656,23 +655,47 @@ std::uint32_t new_file_permissions() {
     return kNewFilePermissions;
 }
 
-Error create_unnamed(std::string_view, File&) {
+// Windows has no call relative to a directory's handle: names are joined to its
+// path, and the handle keeps the directory from being removed meanwhile.
+Error Directory::open(std::string_view path) {
+    path_ = std::string(path);
+    const Error opened = open_with(path, 0, OPEN_EXISTING, handle_, FILE_FLAG_BACKUP_SEMANTICS);
+    if (opened.failed()) {
+        return opened;
+    }
+    FileInfo info;
+    if (const Error error = info_of(handle_, info); error.failed()) {
+        return error;
+    }
+    // As creating a file under it would say.
+    return info.kind == FileKind::directory ? success() : Error{ERROR_PATH_NOT_FOUND};
+}
+
+// A directory takes no byte-range lock here: a file in it, open for no one
+// else and removed when closed, is the lock.
+Error Directory::try_lock() {
+    return open_with(joined_path(path_, ".fwbforge2-lock"), GENERIC_WRITE, OPEN_ALWAYS, lock_,
+                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, 0);
+}
+
+Error create_unnamed_in(const Directory&, File&) {
     return Error{kUnsupported};
 }
 
-Error give_unique_name(const File&, std::string_view, std::string&) {
+Error give_unique_name_in(const Directory&, const File&, std::string_view, std::string&) {
     return Error{kUnsupported};
 }
 
-Error create_uniquely_named(std::string_view prefix, File& file, std::string& path) {
+Error create_uniquely_named_in(const Directory& directory, std::string_view prefix, File& file,
+                               std::string& name) {
     if (!names_a_file(prefix)) {
         return Error{ERROR_FILE_NOT_FOUND};
     }
     for (int attempt = 0; attempt < kNamingAttempts; ++attempt) {
-        const std::string name = std::string(prefix) + random_suffix();
-        const Error created = create_new(name, file);
+        const std::string candidate = std::string(prefix) + random_suffix();
+        const Error created = create_new(joined_path(directory.path(), candidate), file);
         if (!created.failed()) {
-            path = name;
+            name = candidate;
             return success();
         }
         if (!created.exists()) {
@@ -680,6 +703,23 @@ Error create_uniquely_named(std::string_view prefix, File& file, std::string& pa
         }
     }
     return Error{ERROR_FILE_EXISTS};
+}
+
+Error rename_in(const Directory& directory, std::string_view from, std::string_view to) {
+    return rename_replacing(joined_path(directory.path(), from), joined_path(directory.path(), to));
+}
+
+Error remove_in(const Directory& directory, std::string_view name) {
+    return remove_file(joined_path(directory.path(), name));
+}
+
+Error info_of_entry(const Directory& directory, std::string_view name, FileInfo& info) {
+    return info_of_name(joined_path(directory.path(), name), info);
+}
+
+// The rename writes its directory entry through (MOVEFILE_WRITE_THROUGH).
+Error sync(const Directory&) {
+    return success();
 }
 
 Error rename_replacing(std::string_view from, std::string_view to) {

@@ -104,15 +104,18 @@ Status find_board_entry(std::string_view path, DeviceId id, EntryValues& values)
     return found;
 }
 
-Status take_board_data(const EntryValues& values, BoardData& boardData, std::string& imageName) {
+Status report_board_data(const EntryValues& values, const BlobRefusal& refusal) {
     print_number_line("exprom        :", values.exprom);
     print_line("Image Name    :", values.imageName);
-    imageName = values.imageName;
-    const BlobRefusal refusal = decode_entry(values, boardData);
     if (refusal.status != PROVKIT_OK) {
         print_blob_failure(refusal);
     }
     return refusal.status;
+}
+
+Status take_board_data(const EntryValues& values, BoardData& boardData, std::string& imageName) {
+    imageName = values.imageName;
+    return report_board_data(values, decode_entry(values, boardData));
 }
 
 Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName) {

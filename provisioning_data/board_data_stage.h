@@ -47,6 +47,9 @@ Status find_board_entry(std::string_view path, DeviceId id, EntryValues& values)
 // reports the switch and image name, decodes the blobs into boardData. 0, 1, 65 or 69.
 Status take_board_data(const EntryValues& values, BoardData& boardData, std::string& imageName);
 
+// The same for values decoded before (decode_entry's refusal): the lines only.
+Status report_board_data(const EntryValues& values, const BlobRefusal& refusal);
+
 // The board-data stage: finds the device's entry, reports its switch and image
 // name and fills boardData. 0, or 1, 65, 67 or 69.
 Status readBdp(std::string_view path, DeviceId id, BoardData& boardData, std::string& imageName);

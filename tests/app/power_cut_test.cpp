@@ -204,6 +204,66 @@ TEST_P(PowerCut, AReportedOutputHoldsTheNewImageAfterThePowerIsCut) {
     EXPECT_EQ(temporaries(point), std::vector<std::string>{});
 }
 
+// A batch flushes every image itself: each one it reported holds its image after the
+// cut, and so does the manifest it reported, replacing an older batch's images or not.
+TEST_P(PowerCut, EveryImageABatchReportedHoldsItsImageAfterThePowerIsCut) {
+    const std::string base = make_image(kBase);
+    std::string updateData;
+    std::vector<std::string> names;
+    // The old and the new images all fit the 32 MiB ext4 at once.
+    for (int i = 0; i < 4; ++i) {
+        const std::string did = "0b0" + std::to_string(i);
+        updateData += "<pciid vid=\"fb2f\" did=\"" + did + "\" sdid=\"0001\" svid=\"fb2f\" />" +
+                      "<mac>0a0b0" + std::to_string(i) + "</mac><image>base.fwb</image>\n";
+        names.push_back("fb2f-" + did + "-fb2f-0001.fwb");
+    }
+    write_file(dir / "base.fwb", base);
+    write_file(dir / "update.xml", updateData);
+    ASSERT_EQ(run_program(dir.path(), FWBFORGE2_PATH, {"--all", "update.xml", "expected"}).status,
+              0);
+
+    const std::string failure = make_filesystem();
+    if (!failure.empty()) {
+        GTEST_SKIP() << failure;
+    }
+    const fs::path point = dir / "mnt";
+    fs::create_directory(point);
+    LoopMount mount(programs["mount"], programs["umount"], dir / "fs.img", point);
+    if (const RunResult r = mount.mount(); r.status != 0) {
+        GTEST_SKIP() << "mount -o loop failed: " << r.err;
+    }
+    write_file(point / "base.fwb", base);
+    write_file(point / "update.xml", updateData);
+    if (GetParam().replacesOutput) {
+        fs::create_directory(point / "out");
+        for (const std::string& name : names) {
+            write_file(point / "out" / name, make_image(kOldOutput));
+        }
+    }
+    ASSERT_EQ(mount.unmount().status, 0);
+    ASSERT_EQ(mount.mount().status, 0);
+
+    const RunResult run = run_program(point, FWBFORGE2_PATH, {"--all", "update.xml", "out"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    ASSERT_TRUE(run.out.ends_with("Manifest written  out/manifest.json\n")) << run.out;
+    const RunResult cut = run_program(point, programs["xfs_io"], {"-x", "-c", "shutdown", "."});
+    if (cut.status != 0 || !cut.err.empty()) {
+        GTEST_SKIP() << "the shutdown without log flush is refused: " << cut.err;
+    }
+    ASSERT_EQ(mount.unmount().status, 0);
+    ASSERT_EQ(mount.mount().status, 0);
+
+    for (const std::string& name : names) {
+        EXPECT_EQ(contents(point / "out" / name, read_file(dir / "expected" / name),
+                           make_image(kOldOutput)),
+                  "the new image")
+            << name;
+    }
+    EXPECT_EQ(read_file(point / "out" / "manifest.json"),
+              read_file(dir / "expected" / "manifest.json"));
+    EXPECT_EQ(temporaries(point / "out"), std::vector<std::string>{});
+}
+
 INSTANTIATE_TEST_SUITE_P(FilesystemsAndOutputs, PowerCut,
                          testing::Values(PowerCutCase{kExt4, false}, PowerCutCase{kExt4, true},
                                          PowerCutCase{kXfs, false}, PowerCutCase{kXfs, true}),
