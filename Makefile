@@ -61,7 +61,8 @@ fuzz: deps
 bench: deps build
 	status=0; scripts/bench.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-batch.sh $(BUILD_DIR) || status=1; \
-		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; exit $$status
+		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; \
+		scripts/bench-pathological.sh $(BUILD_DIR) || status=1; exit $$status
 
 demo: deps build
 	scripts/demo.sh $(BUILD_DIR)
