@@ -1,13 +1,15 @@
 #include "app/batch.h"
 
 #include "app/device_run.h"
+#include "app/failure_text.h"
 #include "app/manifest.h"
+#include "app/output.h"
 #include "app/run_record.h"
 #include "common/hex.h"
-#include "common/report.h"
 #include "image/image_batch.h"
 #include "image/output_file.h"
 #include "platform/platform.h"
+#include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
@@ -30,17 +32,19 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// A device of the group being written: its lines wait with its image.
 struct DeviceSlot {
     RunFacts facts;
-    ProvisionOutcome outcome;
+    Transcript out{false};
+    std::shared_ptr<BaseImage> base;
+    bool waits = false; // its image waits in the batch to be put in place
 };
 
 class Batch {
   public:
     explicit Batch(const Options& options)
         : options_(options), updateDataPath_(options.positional.front()),
-          outputDirectory_(options.positional.back()),
-          echo_(options.json ? CapturedOutput::Echo::off : CapturedOutput::Echo::on) {}
+          outputDirectory_(options.positional.back()), batchLines_(!options.json) {}
 
     int run() {
         otherFiles_ = files_in_use(updateDataPath_);
@@ -83,16 +87,10 @@ class Batch {
 
   private:
     // A line of the batch itself, not of a device: printed, and kept for the manifest.
-    void say_line(std::string_view text, std::string_view value) {
-        const CapturedOutput captured(echo_);
-        print_line(text, value);
-        messages_ += captured.text();
-    }
+    void say_line(std::string_view text, std::string_view value) { batchLines_.line(text, value); }
 
     void say_unable_to_record() {
-        const CapturedOutput captured(echo_);
-        print_unable_to_record(*options_.record);
-        messages_ += captured.text();
+        say_line("Unable to write record ", *options_.record);
         recordStatus_ = PROVKIT_ERR_FILE;
     }
 
@@ -171,64 +169,75 @@ class Batch {
         return true;
     }
 
-    DeviceSlot start_device(const ListedDevice& device,
-                            const std::shared_ptr<const EntryValues>& values, ImageBatch& images) {
-        DeviceSlot slot;
+    // A device's stages up to its image waiting in the batch (or, in a dry run, checked).
+    void start_device(const ListedDevice& device, const std::shared_ptr<const EntryValues>& values,
+                      ImageBatch& images, DeviceSlot& slot) {
         RunFacts& facts = slot.facts;
         facts.dryRun = options_.dryRun;
         facts.id = device.id;
         facts.updateDataPath = updateDataPath_;
         facts.updateDataDigest = updateDataDigest_;
+        facts.imageName = values->imageName;
         const std::string name = image_file_name(device.id);
         facts.outputPath = platform::joined_path(outputDirectory_, name);
-        ProvisionOptions provision;
-        provision.dryRun = options_.dryRun;
-        provision.digests = true;
-        provision.chosenName = true;
-        provision.directory = hasDirectory_ ? &directory_ : nullptr;
-        provision.name = name;
-        provision.batch = options_.dryRun ? nullptr : &images;
-        provision.otherFiles = otherFiles_;
         // Held while it is the last, so that no other entry's values take its place.
         if (decodedValues_ != values) {
             decodedValues_ = values;
-            decoded_.values = values.get();
-            decoded_.boardData = {};
-            decoded_.refusal = decode_entry(*values, decoded_.boardData);
+            decoded_ = decode_board_data(*values);
         }
-        const CapturedOutput captured;
-        facts.status = run_decoded_stages(decoded_, bases_, provision, facts, slot.outcome);
-        if (facts.status == PROVKIT_OK && !slot.outcome.batchSlot) {
-            print_closing_lines(facts, slot.outcome);
+        print_board_data_stage(slot.out, values.get(), decoded_ ? Failure{} : decoded_.error());
+        if (!decoded_) {
+            facts.status = decoded_.error().status;
+            return;
         }
-        facts.printed = captured.text();
-        return slot;
+        facts.macLength = decoded_->macBdpLen;
+        facts.phyLength = decoded_->phyBdpLen;
+        facts.exprom = decoded_->exprom;
+        print_provision_start(slot.out, *decoded_);
+        ProvisionOptions provision;
+        provision.dryRun = options_.dryRun;
+        provision.digests = true;
+        provision.otherFiles = otherFiles_;
+        const ProvisionOutcome outcome =
+            images.add(*decoded_, values->imageName, name, facts.outputPath, bases_, provision);
+        print_provision_outcome(slot.out, outcome, facts);
+        facts.status = outcome.failure.status;
+        slot.base = outcome.base;
+        slot.waits = !outcome.failure.failed() && !options_.dryRun;
+        if (!outcome.failure.failed() && options_.dryRun) {
+            close_device(slot);
+        }
+    }
+
+    void close_device(DeviceSlot& slot) {
+        print_closing_lines(slot.out, slot.facts);
+        warnings_.warn_if_unsealed(*slot.base, *slot.facts.imageName);
     }
 
     // A device's lines reach standard output only once its image is in place.
     void place_images(std::vector<DeviceSlot>& slots, ImageBatch& images) {
-        const std::vector<bool> placed = images.commit();
+        const std::vector<Failure> placed = images.commit();
+        std::size_t next = 0;
         for (DeviceSlot& slot : slots) {
-            if (!slot.outcome.batchSlot) {
+            if (!slot.waits) {
                 continue;
             }
-            const CapturedOutput captured;
-            if (placed[*slot.outcome.batchSlot]) {
-                print_closing_lines(slot.facts, slot.outcome);
+            const Failure& failure = placed[next++];
+            if (failure.failed()) {
+                print_unplaced(slot.out, failure, slot.facts);
             } else {
-                fail_unplaced(slot.facts);
+                close_device(slot);
             }
-            slot.facts.printed += captured.text();
         }
     }
 
     // The next devices, each released from the check once it is written.
     void run_group() {
-        ImageBatch images(directory_);
-        std::vector<DeviceSlot> slots;
+        ImageBatch images(hasDirectory_ ? &directory_ : nullptr);
+        std::vector<DeviceSlot> slots(std::min(check_.devices.size(), ImageBatch::kCapacity));
         std::vector<std::string_view> imageNames;
-        while (!check_.devices.empty() && slots.size() < ImageBatch::kCapacity) {
-            slots.push_back(start_device(check_.devices.front(), check_.values.front(), images));
+        for (DeviceSlot& slot : slots) {
+            start_device(check_.devices.front(), check_.values.front(), images, slot);
             imageNames.push_back(check_.devices.front().imageName);
             check_.devices.pop_front();
             check_.values.pop_front();
@@ -238,6 +247,7 @@ class Batch {
         std::string printed;
         for (std::size_t i = 0; i < slots.size(); ++i) {
             RunFacts& facts = slots[i].facts;
+            facts.printed = slots[i].out.printed();
             printed += facts.printed;
             if (record_.is_open()) {
                 lines += json_line(run_json(facts));
@@ -272,8 +282,8 @@ class Batch {
         json["update_data"] = {{"path", updateDataPath_},
                                {"sha256", digest_json(updateDataDigest_)}};
         json["status"] = status();
-        if (!messages_.empty()) {
-            json["messages"] = printed_lines(messages_);
+        if (!batchLines_.printed().empty()) {
+            json["messages"] = printed_lines(batchLines_.printed());
         }
         return json;
     }
@@ -295,7 +305,8 @@ class Batch {
 
     bool write_manifest() const {
         OutputFile output;
-        if (!output.open_in(directory_, kManifestName)) {
+        if (Result<> opened = output.open_in(directory_, kManifestName); !opened) {
+            print_diagnostic(diagnostic_of(opened.error()));
             return false;
         }
         if (names_an_input(output.existing())) {
@@ -313,7 +324,11 @@ class Batch {
             print_diagnostic("cannot write " + output_path() + ": " + error.reason());
             return false;
         }
-        return output.commit();
+        Result<> committed = output.commit();
+        if (!committed) {
+            print_diagnostic(diagnostic_of(committed.error()));
+        }
+        return static_cast<bool>(committed);
     }
 
     // What a dry run would write last: its name and digest.
@@ -323,10 +338,9 @@ class Batch {
             hash.add(bytes_of(text));
             return true;
         });
-        DigestValue digest{};
-        (void)hash.finish(digest);
+        const Result<DigestValue> digest = hash.finish();
         print_line("Dry run: would write ", output_path());
-        print_line("sha256        :", to_hex(digest));
+        print_line("sha256        :", digest ? to_hex(*digest) : std::string());
     }
 
     std::string output_path() const {
@@ -356,7 +370,14 @@ class Batch {
             print_diagnostic(output_path() + " is a file the run reads");
             return false;
         }
-        return !hasDirectory_ || OutputFile::check_in(directory_, kManifestName);
+        if (!hasDirectory_) {
+            return true;
+        }
+        Result<> checked = OutputFile::check_in(directory_, kManifestName);
+        if (!checked) {
+            print_diagnostic(diagnostic_of(checked.error()));
+        }
+        return static_cast<bool>(checked);
     }
 
     // The manifest last, through the same writer as the images; when it cannot
@@ -379,7 +400,7 @@ class Batch {
     const Options& options_;
     std::string updateDataPath_;
     std::string outputDirectory_;
-    CapturedOutput::Echo echo_;
+    Transcript batchLines_; // the batch's own lines, not a device's
     std::vector<RunFile> otherFiles_;
     RunRecord record_;
     UpdateDataCheck check_; // its held texts name the devices' images to the end
@@ -389,10 +410,10 @@ class Batch {
     BaseImages bases_;
     // The last entry's blobs decoded: the devices of an entry come one after another.
     std::shared_ptr<const EntryValues> decodedValues_;
-    DecodedEntry decoded_;
+    Result<BoardData> decoded_ = BoardData{};
+    BaseWarnings warnings_;
     Manifest manifest_;
     std::unordered_set<std::string_view> baseNames_; // each device's <image>, once
-    std::string messages_;
     Status deviceStatus_ = PROVKIT_OK;
     Status listingStatus_ = PROVKIT_OK;
     Status recordStatus_ = PROVKIT_OK;

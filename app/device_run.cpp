@@ -1,66 +1,94 @@
 #include "app/device_run.h"
 
+#include "app/failure_text.h"
 #include "common/hex.h"
-#include "common/report.h"
-#include "provisioning_data/board_data_stage.h"
 
 namespace {
 
-void print_stage_failure(std::string_view stage, Status status) {
-    print_number_line("fwbforge2: " + std::string(stage) + "() returns ", status);
+void print_stage_failure(Transcript& out, std::string_view stage, Status status) {
+    out.number_line("fwbforge2: " + std::string(stage) + "() returns ", status);
 }
 
 void take_base_facts(const BaseImage& base, RunFacts& facts) {
     facts.baseDigest = base.digest;
-    facts.baseVerified =
-        base.chainChecked ? std::optional<bool>(base.unsealed.empty()) : std::nullopt;
+    facts.baseVerified = base.unsealed ? std::optional<bool>(base.unsealed->empty()) : std::nullopt;
 }
 
 } // namespace
 
-Status run_stages(const EntryValues& values, BaseImages& bases, const ProvisionOptions& options,
-                  RunFacts& facts, ProvisionOutcome& outcome) {
-    DecodedEntry decoded;
-    decoded.values = &values;
-    decoded.refusal = decode_entry(values, decoded.boardData);
-    return run_decoded_stages(decoded, bases, options, facts, outcome);
+void print_board_data_stage(Transcript& out, const EntryValues* entry, const Failure& failure) {
+    if (entry == nullptr) {
+        out.text(forge_line(failure, {}));
+        print_stage_failure(out, "get_xml_data", failure.status);
+    } else {
+        out.number_line("exprom        :", entry->exprom);
+        out.line("Image Name    :", entry->imageName);
+        if (failure.failed()) {
+            out.text(forge_line(failure, {}));
+        }
+    }
+    if (failure.failed()) {
+        print_stage_failure(out, "readBdp", failure.status);
+    }
 }
 
-Status run_decoded_stages(const DecodedEntry& decoded, BaseImages& bases,
-                          const ProvisionOptions& options, RunFacts& facts,
-                          ProvisionOutcome& outcome) {
-    const EntryValues& values = *decoded.values;
-    const BoardData& boardData = decoded.boardData;
-    facts.imageName = values.imageName;
-    if (const Status board = report_board_data(values, decoded.refusal); board != PROVKIT_OK) {
-        print_stage_failure("readBdp", board);
-        return board;
+void print_provision_start(Transcript& out, const BoardData& boardData) {
+    out.number_line("macBdpLen     :", boardData.macBdpLen);
+    out.number_line("phyBdpLen     :", boardData.phyBdpLen);
+}
+
+void print_provision_outcome(Transcript& out, const ProvisionOutcome& outcome, RunFacts& facts) {
+    for (unsigned i = 0; i < outcome.digestFailures; ++i) {
+        out.text("calcHash::PROVKIT_ERR_LIBTOM\n");
     }
-    facts.macLength = boardData.macBdpLen;
-    facts.phyLength = boardData.phyBdpLen;
-    facts.exprom = boardData.exprom;
-    const Status status =
-        provision_device(boardData, values.imageName, facts.outputPath, bases, options, outcome);
     if (outcome.base != nullptr) {
         take_base_facts(*outcome.base, facts);
     }
-    if (status != PROVKIT_OK) {
-        print_stage_failure("provisionFile", status);
-        return status;
+    if (!outcome.failure.failed()) {
+        facts.outputLength = outcome.outputLength;
+        facts.outputDigest = outcome.outputDigest;
+        return;
     }
-    facts.outputLength = outcome.outputLength;
-    facts.outputDigest = outcome.outputDigest;
-    return PROVKIT_OK;
+    if (const std::string diagnostic = diagnostic_of(outcome.failure); !diagnostic.empty()) {
+        print_diagnostic(diagnostic);
+    }
+    out.text(forge_line(outcome.failure, facts.outputPath));
+    print_stage_failure(out, "provisionFile", outcome.failure.status);
 }
 
-void print_closing_lines(const RunFacts& facts, ProvisionOutcome& outcome) {
-    if (facts.dryRun) {
-        print_line("Dry run: would write ", facts.outputPath);
-        print_line("sha256        :", to_hex(*facts.outputDigest));
-    } else {
-        print_line("Custom fwb generated  ", facts.outputPath);
+void print_unplaced(Transcript& out, const Failure& failure, RunFacts& facts) {
+    print_diagnostic(diagnostic_of(failure));
+    out.text(forge_line(failure, facts.outputPath));
+    print_stage_failure(out, "provisionFile", failure.status);
+    facts.status = failure.status;
+    facts.outputLength.reset();
+    facts.outputDigest.reset();
+}
+
+// Base images may come unsealed from a build: the run goes on, but says so.
+void BaseWarnings::warn_if_unsealed(const BaseImage& base, std::string_view basePath) {
+    if (!base.unsealed || base.unsealed->empty() ||
+        !warned_.emplace(base.identity.device, base.identity.inode).second) {
+        return;
     }
-    warn_if_base_unsealed(*outcome.base, *facts.imageName);
+    std::string text = "warning: base image ";
+    text.append(basePath);
+    text.append(" does not verify: ");
+    for (std::size_t i = 0; i < base.unsealed->size(); ++i) {
+        text.append(i == 0 ? "" : ", ");
+        text.append((*base.unsealed)[i]);
+    }
+    text.append(base.unsealed->size() == 1 ? " differs" : " differ");
+    print_diagnostic(text);
+}
+
+void print_closing_lines(Transcript& out, const RunFacts& facts) {
+    if (facts.dryRun) {
+        out.line("Dry run: would write ", facts.outputPath);
+        out.line("sha256        :", to_hex(*facts.outputDigest));
+    } else {
+        out.line("Custom fwb generated  ", facts.outputPath);
+    }
 }
 
 std::vector<RunFile> files_in_use(std::string_view updateDataPath) {
@@ -76,12 +104,4 @@ std::vector<RunFile> files_in_use(std::string_view updateDataPath) {
         files.push_back({printed.identity, "standard output"});
     }
     return files;
-}
-
-void fail_unplaced(RunFacts& facts) {
-    print_unable_to_write(facts.outputPath);
-    print_stage_failure("provisionFile", PROVKIT_ERR_FILE);
-    facts.status = PROVKIT_ERR_FILE;
-    facts.outputLength.reset();
-    facts.outputDigest.reset();
 }

@@ -4,7 +4,7 @@
 // fwbinspect IMAGE --extract DIR
 // fwbinspect --update-data FILE [--json]
 #include "app/inspect_modes.h"
-#include "common/report.h"
+#include "app/output.h"
 #include "common/status.h"
 #include "platform/platform.h"
 

@@ -3,8 +3,8 @@
 // with --json, --record FILE, --dry-run anywhere; --help, --version
 #include "app/batch.h"
 #include "app/options.h"
+#include "app/output.h"
 #include "app/single_run.h"
-#include "common/report.h"
 #include "common/status.h"
 #include "platform/platform.h"
 

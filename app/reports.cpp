@@ -1,7 +1,7 @@
 #include "app/reports.h"
 
+#include "app/output.h"
 #include "common/hex.h"
-#include "common/report.h"
 #include "image/layout.h"
 
 #include <array>
@@ -231,6 +231,19 @@ std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
 
 } // namespace
 
+void print_json(const json& report) {
+    print_text(report.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+}
+
+void diagnose(std::string_view what, std::string_view path, std::string_view reason) {
+    print_diagnostic(std::string(what) + " " + std::string(path) + ": " + std::string(reason));
+}
+
+void report_unreadable_image(std::string_view path, const platform::Error& error) {
+    print_line("Unable to read fwb ", path);
+    diagnose("cannot read", path, error.failed() ? error.reason() : "not a regular file");
+}
+
 std::string image_line_text(std::string_view path, std::uint64_t length) {
     return c_quoted(path) + ", " + count_of(length, "byte");
 }
@@ -270,13 +283,8 @@ std::string c_quoted(std::string_view text) {
 }
 
 std::string blob_type_name(std::uint32_t type) {
-    if (type == layout::kBlobTypePhy) {
-        return "PHY";
-    }
-    if (type == layout::kBlobTypeMac) {
-        return "MAC";
-    }
-    return std::to_string(type);
+    const std::string_view name = layout::blob_name(type);
+    return name.empty() ? std::to_string(type) : std::string(name);
 }
 
 ChunkedOutput::ChunkedOutput() {

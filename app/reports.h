@@ -100,6 +100,16 @@ struct DiffReport {
 std::string diff_report_text(const DiffReport& report);
 nlohmann::json diff_report_json(const DiffReport& report);
 
+// A report as one JSON document, as nlohmann prints it with an indent of 2.
+void print_json(const nlohmann::json& report);
+
+// A file that cannot be read: the line on standard output and the reason on
+// standard error (clear: it is no regular file).
+void report_unreadable_image(std::string_view path, const platform::Error& error);
+
+// One line on standard error: what could not be done to path, and why.
+void diagnose(std::string_view what, std::string_view path, std::string_view reason);
+
 // One labelled line of a text report, as every report writes them.
 std::string field(std::string_view label, std::string_view value);
 

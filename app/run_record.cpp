@@ -1,8 +1,8 @@
 #include "app/run_record.h"
 
 #include "app/options.h"
+#include "app/output.h"
 #include "common/hex.h"
-#include "common/report.h"
 
 #include <algorithm>
 #include <array>
@@ -84,13 +84,8 @@ std::optional<DigestValue> file_digest(std::string_view path) {
         info.kind != platform::FileKind::regular) {
         return std::nullopt;
     }
-    HashStream hash;
-    DigestValue digest{};
-    platform::Error error;
-    if (!hash_file_range(hash, file, 0, info.size, error) || hash.finish(digest) != PROVKIT_OK) {
-        return std::nullopt;
-    }
-    return digest;
+    Result<DigestValue> digest = file_sha256(file, info.size);
+    return digest ? std::optional<DigestValue>(*digest) : std::nullopt;
 }
 
 bool RunRecord::fail(std::string_view action, platform::Error error) {
@@ -214,8 +209,4 @@ bool RunRecord::append(std::string_view lines) {
     }
     (void)platform::unlock(file_);
     return !error.failed() || fail("cannot append to", error);
-}
-
-void print_unable_to_record(std::string_view path) {
-    print_line("Unable to write record ", path);
 }

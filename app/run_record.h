@@ -78,6 +78,3 @@ class RunRecord {
     platform::File file_;
     std::string path_;
 };
-
-// The line of a record that cannot be written.
-void print_unable_to_record(std::string_view path);

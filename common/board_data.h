@@ -3,8 +3,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 inline constexpr std::size_t kBlobCapacity = 1024;
+
+// The two blobs as every report names them.
+inline constexpr std::string_view kMacName = "MAC";
+inline constexpr std::string_view kPhyName = "PHY";
 
 // What the board-data stage hands the provisioning stage.
 struct BoardData {

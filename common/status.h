@@ -4,6 +4,7 @@
 enum Status : int {
     PROVKIT_OK = 0,
     PROVKIT_ERR_ODD_HEX = 1,
+    PROVKIT_ERR_USAGE = 1, // a command line the tool cannot take
     PROVKIT_ERR_BAD_HEX = 65,
     PROVKIT_ERR_FILE = 67,
     PROVKIT_ERR_DATA = 69,

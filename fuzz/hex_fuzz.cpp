@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text = fuzz::text_of(data, size);
     std::array<std::uint8_t, kBlobCapacity> destination{};
     destination.fill(0x5a);
-    const Status status = string_to_databuff(text, destination);
+    const Result<> decoded = string_to_databuff(text, destination);
+    const Status status = decoded ? PROVKIT_OK : decoded.error().status;
     const bool hex = std::all_of(text.begin(), text.end(),
                                  [](char c) { return hex_digit_value(c).has_value(); });
     const bool accepted = text.size() % 2 == 0 && hex && text.size() <= 2 * kBlobCapacity;

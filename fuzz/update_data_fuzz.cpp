@@ -29,25 +29,24 @@ bool same_device(DeviceId a, DeviceId b) {
 }
 
 void run_board_data_stage(const std::string& path, DeviceId id, bool listed) {
-    EntryValues found;
-    const Status lookup = get_xml_data(format_device_key(id), path, found.macText, found.phyText,
-                                       found.imageName, found.exprom);
-    FUZZ_CHECK(lookup == (listed ? PROVKIT_OK : PROVKIT_ERR_DATA));
-    BoardData board;
-    std::string imageName;
-    const Status status = readBdp(path, id, board, imageName);
+    const Result<EntryValues> found = get_xml_data(format_device_key(id), path);
+    FUZZ_CHECK(listed ? static_cast<bool>(found) : found.error().check == Check::no_entry);
+    const BoardDataStage stage = readBdp(path, id);
+    FUZZ_CHECK(stage.entry.has_value() == listed);
+    const Status status = stage.failure.status;
     FUZZ_CHECK(status == PROVKIT_OK || status == PROVKIT_ERR_ODD_HEX ||
                status == PROVKIT_ERR_BAD_HEX || status == PROVKIT_ERR_DATA);
     if (status == PROVKIT_OK) {
-        FUZZ_CHECK(imageName == found.imageName && board.exprom == found.exprom);
-        FUZZ_CHECK(2 * board.macBdpLen == found.macText.size() &&
-                   2 * board.phyBdpLen == found.phyText.size());
+        FUZZ_CHECK(stage.entry->imageName == found->imageName &&
+                   stage.boardData.exprom == found->exprom);
+        FUZZ_CHECK(2 * stage.boardData.macBdpLen == found->macText.size() &&
+                   2 * stage.boardData.phyBdpLen == found->phyText.size());
     }
 }
 
 std::optional<std::uint16_t> decoded_length(std::string_view text) {
     std::array<std::uint8_t, kBlobCapacity> blob{};
-    if (string_to_databuff(text, blob) != PROVKIT_OK) {
+    if (!string_to_databuff(text, blob)) {
         return std::nullopt;
     }
     return static_cast<std::uint16_t>(text.size() / 2);
@@ -55,10 +54,9 @@ std::optional<std::uint16_t> decoded_length(std::string_view text) {
 
 void compare_with_scanner(const std::string& path, const ListedDevice& device,
                           const EntryValues& values) {
-    EntryValues found;
-    const Status status = get_xml_data(format_device_key(device.id), path, found.macText,
-                                       found.phyText, found.imageName, found.exprom);
-    FUZZ_CHECK(status == PROVKIT_OK);
+    const Result<EntryValues> scanned = get_xml_data(format_device_key(device.id), path);
+    FUZZ_CHECK(static_cast<bool>(scanned));
+    const EntryValues& found = *scanned;
     FUZZ_CHECK(found.macText == values.macText && found.phyText == values.phyText &&
                found.imageName == values.imageName && found.exprom == values.exprom);
     FUZZ_CHECK(decoded_length(found.macText) == device.macBytes &&

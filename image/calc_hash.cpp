@@ -1,7 +1,5 @@
 #include "image/calc_hash.h"
 
-#include "common/report.h"
-
 #include <algorithm>
 #include <tomcrypt.h>
 #include <vector>
@@ -30,32 +28,40 @@ bool hash_pieces(hash_state& state, std::span<const std::uint8_t> source) {
 
 } // namespace
 
-Status calcHash(Digest destination, std::span<const std::uint8_t> source) {
+Result<> calcHash(Digest destination, std::span<const std::uint8_t> source) {
     std::array<std::uint8_t, layout::kDigestSize> digest{};
     hash_state state;
     if (sha256_init(&state) != CRYPT_OK || !hash_pieces(state, source) ||
         sha256_done(&state, digest.data()) != CRYPT_OK) {
-        print_text("calcHash::PROVKIT_ERR_LIBTOM\n");
-        return PROVKIT_ERR_LIBTOM;
+        return failure_of(PROVKIT_ERR_LIBTOM, Check::digest_library);
     }
     std::copy(digest.begin(), digest.end(), destination.begin());
-    return PROVKIT_OK;
+    return {};
 }
 
-bool hash_file_range(HashStream& hash, const platform::File& file, std::uint64_t offset,
-                     std::uint64_t count, platform::Error& error) {
+Result<> hash_file_range(HashStream& hash, const platform::File& file, std::uint64_t offset,
+                         std::uint64_t count) {
     std::vector<std::uint8_t> block(
         static_cast<std::size_t>(std::min<std::uint64_t>(count, kHashBlockSize)));
     for (std::uint64_t done = 0; done < count;) {
         const auto wanted =
             static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
         std::size_t got = 0;
-        error = platform::read_fully_at(file, offset + done, std::span(block).first(wanted), got);
+        const platform::Error error =
+            platform::read_fully_at(file, offset + done, std::span(block).first(wanted), got);
         if (error.failed() || got == 0) {
-            return false;
+            return failure_of(PROVKIT_ERR_FILE, Check::base_unread, {}, error);
         }
         hash.add(std::span(block).first(got));
         done += got;
     }
-    return true;
+    return {};
+}
+
+Result<DigestValue> file_sha256(const platform::File& file, std::uint64_t length) {
+    HashStream hash;
+    if (Result<> added = hash_file_range(hash, file, 0, length); !added) {
+        return added.error();
+    }
+    return hash.finish();
 }

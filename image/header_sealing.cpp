@@ -22,9 +22,11 @@ void store_table_entry(std::span<std::uint8_t, kBdpTableSize> table, std::size_t
 }
 
 BdpTableEntry blob_entry(const BdpRegion& region, std::uint32_t type, std::uint32_t length,
-                         std::size_t dataOffset) {
+                         std::size_t dataOffset, unsigned& failures) {
     BdpTableEntry entry{type, length, {}};
-    (void)calcHash(entry.digest, std::span(region.data).subspan(dataOffset, align4(length)));
+    if (!calcHash(entry.digest, std::span(region.data).subspan(dataOffset, align4(length)))) {
+        ++failures;
+    }
     return entry;
 }
 
@@ -62,8 +64,15 @@ std::uint64_t data_area_size(const BdpPlacement& placement) {
     return placement.bdpSize > kBdpTableSize ? placement.bdpSize - kBdpTableSize : 0;
 }
 
-BdpPlacement read_bdp_placement(const ImageHeader& header) {
-    return {load_le32(header, kBdpOffsetOffset), load_le32(header, kBdpSizeOffset)};
+BdpPlacement placement_of(std::span<const std::uint8_t> header) {
+    const auto field = [&](std::size_t offset) {
+        return header.size() >= offset + kBdpFieldSize ? load_le32(header, offset) : 0;
+    };
+    return {field(kBdpOffsetOffset), field(kBdpSizeOffset)};
+}
+
+bool holds_placement(std::span<const std::uint8_t> header) {
+    return header.size() >= kBdpSizeOffset + kBdpFieldSize;
 }
 
 bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLength) {
@@ -71,31 +80,37 @@ bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLengt
     return placement.bdpOffset >= kHeaderSize && regionEnd <= imageLength;
 }
 
-void build_bdp_region(const BoardData& boardData, BdpRegion& region) {
+unsigned build_bdp_region(const BoardData& boardData, BdpRegion& region) {
     const std::size_t macOffset = align4(boardData.phyBdpLen);
     std::copy_n(boardData.phyBdp.begin(), boardData.phyBdpLen, region.data.begin());
     std::copy_n(boardData.macBdp.begin(), boardData.macBdpLen, region.data.begin() + macOffset);
+    unsigned failures = 0;
     store_table_entry(region.table, kPhyEntryIndex,
-                      blob_entry(region, kBlobTypePhy, boardData.phyBdpLen, 0));
+                      blob_entry(region, kBlobTypePhy, boardData.phyBdpLen, 0, failures));
     store_table_entry(region.table, kMacEntryIndex,
-                      blob_entry(region, kBlobTypeMac, boardData.macBdpLen, macOffset));
+                      blob_entry(region, kBlobTypeMac, boardData.macBdpLen, macOffset, failures));
+    return failures;
 }
 
-void reseal_digest_chain(ImageHeader& header, const BdpRegion& region) {
+unsigned reseal_digest_chain(ImageHeader& header, const BdpRegion& region) {
     const std::span<std::uint8_t> bytes(header);
-    (void)calcHash(digest_at(bytes, kTableDigestOffset), region.table);
-    (void)calcHash(digest_at(bytes, kSecondAreaDigestOffset),
-                   bytes.subspan(kSecondArea.offset, kSecondArea.length));
-    (void)calcHash(digest_at(bytes, kHeaderDigestOffset),
-                   bytes.subspan(kHeaderDigested.offset, kHeaderDigested.length));
+    const bool table =
+        static_cast<bool>(calcHash(digest_at(bytes, kTableDigestOffset), region.table));
+    const bool secondArea =
+        static_cast<bool>(calcHash(digest_at(bytes, kSecondAreaDigestOffset),
+                                   bytes.subspan(kSecondArea.offset, kSecondArea.length)));
+    const bool whole =
+        static_cast<bool>(calcHash(digest_at(bytes, kHeaderDigestOffset),
+                                   bytes.subspan(kHeaderDigested.offset, kHeaderDigested.length)));
+    return (table ? 0u : 1u) + (secondArea ? 0u : 1u) + (whole ? 0u : 1u);
 }
 
-void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region) {
+unsigned seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region) {
     if (boardData.exprom == 0) {
         clear_exprom_descriptor(header);
     }
-    build_bdp_region(boardData, region);
-    reseal_digest_chain(header, region);
+    const unsigned failures = build_bdp_region(boardData, region);
+    return failures + reseal_digest_chain(header, region);
 }
 
 std::array<OutputStretch, kOutputStretches> output_stretches(const ProvisionedParts& parts,
@@ -133,7 +148,7 @@ bool region_holds_board_data(const BdpPlacement& placement, const BoardData& boa
 bool digest_holds(const ImageHeader& header, std::size_t digestOffset,
                   std::span<const std::uint8_t> covered) {
     std::array<std::uint8_t, kDigestSize> computed{};
-    return calcHash(computed, covered) == PROVKIT_OK &&
+    return calcHash(computed, covered) &&
            std::equal(computed.begin(), computed.end(), header.begin() + digestOffset);
 }
 
@@ -142,11 +157,11 @@ bool digest_holds(const ImageHeader& header, std::size_t digestOffset,
 RegionFit provision_parts(const BoardData& boardData, const ImageHeader& baseHeader,
                           std::uint64_t baseLength, ProvisionedParts& parts) {
     parts.header = baseHeader;
-    parts.placement = read_bdp_placement(baseHeader);
+    parts.placement = placement_of(baseHeader);
     if (!region_holds_board_data(parts.placement, boardData)) {
         return RegionFit::too_small;
     }
-    seal_header(boardData, parts.header, parts.region);
+    parts.digestFailures = seal_header(boardData, parts.header, parts.region);
     return region_inside_image(parts.placement, baseLength) ? RegionFit::fits
                                                             : RegionFit::outside_image;
 }

@@ -44,7 +44,12 @@ struct BdpPlacement {
     std::uint32_t bdpSize = 0;
 };
 
-BdpPlacement read_bdp_placement(const ImageHeader& header);
+// bdpOffset and bdpSize of a header, or of as much of one as a short file holds
+// (a field it does not reach reads 0).
+BdpPlacement placement_of(std::span<const std::uint8_t> header);
+// Whether as much of a header as a file holds reaches both fields: a table is
+// looked for only where they say.
+bool holds_placement(std::span<const std::uint8_t> header);
 
 // The bytes past the table that a region of placement's size holds.
 std::uint64_t data_area_size(const BdpPlacement& placement);
@@ -52,23 +57,27 @@ std::uint64_t data_area_size(const BdpPlacement& placement);
 // The region starts after the header and ends inside an image of that length.
 bool region_inside_image(const BdpPlacement& placement, std::uint64_t imageLength);
 
+// Each of these counts the digests the hash library failed to compute: such a
+// failure is reported (a line each) and does not stop the sealing.
+
 // Builds the table and the data area for boardData into a zero-filled region.
-void build_bdp_region(const BoardData& boardData, BdpRegion& region);
+unsigned build_bdp_region(const BoardData& boardData, BdpRegion& region);
 
 // Recomputes the digest chain in its fixed order, each digest covering the ones
 // before it: table digest, then second-area digest, then header digest.
 // Run after every change to the table or the header.
-void reseal_digest_chain(ImageHeader& header, const BdpRegion& region);
+unsigned reseal_digest_chain(ImageHeader& header, const BdpRegion& region);
 
 // Header sealing: clears the expansion-ROM descriptor when exprom is 0, builds
-// the region and reseals. Digest failures are reported by calcHash and ignored.
-void seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region);
+// the region and reseals.
+unsigned seal_header(const BoardData& boardData, ImageHeader& header, BdpRegion& region);
 
 // What provisioning makes of a base image: everything else is the base's bytes.
 struct ProvisionedParts {
     ImageHeader header{}; // sealed
     BdpRegion region;
     BdpPlacement placement;
+    unsigned digestFailures = 0; // digests the hash library failed to compute while sealing
 };
 
 // One stretch of a provisioned image: the base's own bytes at the same offset,

@@ -1,24 +1,38 @@
 #include "image/image_batch.h"
 
-std::size_t ImageBatch::add(std::unique_ptr<OutputFile> image) {
-    images_.push_back(std::move(image));
-    return images_.size() - 1;
+ProvisionOutcome ImageBatch::add(const BoardData& boardData, std::string_view basePath,
+                                 std::string_view name, std::string_view path, BaseImages& bases,
+                                 const ProvisionOptions& options) {
+    std::unique_ptr<OutputFile> written;
+    const ImageTarget target{path, true, directory_, name};
+    ProvisionOutcome outcome = provision_into(boardData, basePath, target, bases, options, written);
+    if (written != nullptr) {
+        waiting_.push_back(std::move(written));
+    }
+    return outcome;
 }
 
-std::vector<bool> ImageBatch::commit() {
-    std::vector<bool> placed(images_.size(), false);
+std::vector<Failure> ImageBatch::commit() {
+    std::vector<Failure> failures(waiting_.size());
     bool anyPlaced = false;
-    for (std::size_t slot = 0; slot < images_.size(); ++slot) {
-        placed[slot] = images_[slot]->flush() && images_[slot]->put_in_place();
-        anyPlaced = anyPlaced || placed[slot];
+    for (std::size_t i = 0; i < waiting_.size(); ++i) {
+        Result<> placed = waiting_[i]->flush();
+        if (placed) {
+            placed = waiting_[i]->put_in_place();
+        }
+        if (!placed) {
+            failures[i] = placed.error();
+        }
+        anyPlaced = anyPlaced || placed;
     }
     // One flush of the directory holds every name renamed in it.
     if (anyPlaced) {
-        const bool synced = images_.front()->sync_directory();
-        for (std::size_t slot = 0; slot < placed.size(); ++slot) {
-            placed[slot] = placed[slot] && synced;
+        if (Result<> synced = waiting_.front()->sync_directory(); !synced) {
+            for (Failure& failure : failures) {
+                failure = failure.failed() ? failure : synced.error();
+            }
         }
     }
-    images_.clear();
-    return placed;
+    waiting_.clear();
+    return failures;
 }

@@ -1,32 +1,43 @@
 #pragma once
 
+#include "common/failure.h"
+#include "image/base_image.h"
 #include "image/output_file.h"
+#include "image/provision_file.h"
 #include "platform/platform.h"
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 #include <vector>
 
-// Images of one directory put in place together: each, written whole into its
-// temporary file (its writeback started then), is flushed to stable storage
-// and renamed onto its name; then the directory is flushed once. An image counts
-// as written only when all of that held for it, as for one run.
+// Images of one directory, each under a name the tool chose there, put in place
+// together: each written whole into its temporary file (its writeback started
+// then) waits; commit() flushes each to stable storage and renames it onto its
+// name, then flushes the directory once. An image counts as written only when
+// all of that held for it, as for one run.
 class ImageBatch {
   public:
     // Bounds the temporary files open at once; each may hold a name to remove on a signal.
     static constexpr std::size_t kCapacity = 64;
     static_assert(kCapacity < platform::kRemovalSlots);
 
-    explicit ImageBatch(const platform::Directory& directory) : directory_(directory) {}
-    const platform::Directory& directory() const { return directory_; }
+    // directory outlives the batch; none for a dry run into a directory it would make.
+    explicit ImageBatch(const platform::Directory* directory) : directory_(directory) {}
 
-    // Takes an image that is written but not yet flushed; its slot in the batch.
-    std::size_t add(std::unique_ptr<OutputFile> image);
-    // Puts every image in place; whether each slot's is. The batch is then empty.
-    // Failures are explained on standard error only.
-    std::vector<bool> commit();
+    bool full() const { return waiting_.size() >= kCapacity; }
+
+    // Provisions boardData's image for name (path is how messages name it);
+    // unless it failed, or the run is dry, the image then waits for commit().
+    ProvisionOutcome add(const BoardData& boardData, std::string_view basePath,
+                         std::string_view name, std::string_view path, BaseImages& bases,
+                         const ProvisionOptions& options);
+
+    // Puts the waiting images in place, in the order they were added: for each,
+    // what failed, if anything. The batch is then empty.
+    std::vector<Failure> commit();
 
   private:
-    const platform::Directory& directory_;
-    std::vector<std::unique_ptr<OutputFile>> images_;
+    const platform::Directory* directory_;
+    std::vector<std::unique_ptr<OutputFile>> waiting_;
 };

@@ -10,14 +10,9 @@ namespace {
 constexpr std::size_t kBlockSize = 128 * 1024;
 constexpr std::uint64_t kEndOfAnyFile = UINT64_MAX;
 
-std::string blob_name(const PlacedEntry& placed) {
-    if (placed.stored.type == kBlobTypePhy) {
-        return "PHY blob";
-    }
-    if (placed.stored.type == kBlobTypeMac) {
-        return "MAC blob";
-    }
-    return "entry " + std::to_string(placed.index) + " blob";
+std::string part_name(const PlacedEntry& placed) {
+    const std::string_view name = blob_name(placed.stored.type);
+    return (name.empty() ? "entry " + std::to_string(placed.index) : std::string(name)) + " blob";
 }
 
 // The named stretches, those listed first winning where they overlap (a region
@@ -33,7 +28,7 @@ std::vector<ImagePart> named_stretches(const ImageHeader& header,
         {kBdpSizeOffset, kBdpSizeOffset + kBdpFieldSize, "bdpSize"},
         {kTableDigestOffset, kTableDigestOffset + kDigestSize, "table digest"},
     };
-    const BdpPlacement placement = read_bdp_placement(header);
+    const BdpPlacement placement = placement_of(header);
     const std::uint64_t regionEnd = std::uint64_t{placement.bdpOffset} + placement.bdpSize;
     const auto inRegion = [&](std::uint64_t from, std::uint64_t length, std::string name) {
         const std::uint64_t to = std::min(from + length, regionEnd);
@@ -51,7 +46,7 @@ std::vector<ImagePart> named_stretches(const ImageHeader& header,
     }
     const std::uint64_t dataStart = std::uint64_t{placement.bdpOffset} + kBdpTableSize;
     for (const PlacedEntry& placed : used_entries(table)) {
-        inRegion(dataStart + placed.dataOffset, align4(placed.stored.length), blob_name(placed));
+        inRegion(dataStart + placed.dataOffset, align4(placed.stored.length), part_name(placed));
     }
     inRegion(placement.bdpOffset, placement.bdpSize, "region padding");
     return named;
@@ -158,7 +153,7 @@ void note_differences(std::span<const std::uint8_t> a, std::span<const std::uint
 std::vector<ImagePart> image_parts(const ImageHeader& header,
                                    std::span<const std::uint8_t, kBdpTableSize> table) {
     const std::vector<ImagePart> named = named_stretches(header, table);
-    const BdpPlacement placement = read_bdp_placement(header);
+    const BdpPlacement placement = placement_of(header);
     std::vector<std::uint64_t> bounds = {0, placement.bdpOffset,
                                          std::uint64_t{placement.bdpOffset} + placement.bdpSize};
     for (const ImagePart& part : named) {

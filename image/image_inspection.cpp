@@ -19,7 +19,7 @@ DigestCheck check_digest(std::optional<std::span<const std::uint8_t>> stored,
         return check;
     }
     std::copy(stored->begin(), stored->end(), check.stored.begin());
-    check.inFile = calcHash(check.computed, *covered) == PROVKIT_OK;
+    check.inFile = static_cast<bool>(calcHash(check.computed, *covered));
     return check;
 }
 
@@ -50,7 +50,11 @@ platform::Error check_range_digest(ImageBytes& source, std::uint64_t offset, std
         hash.add(std::span(block).first(got));
         done += got;
     }
-    check.inFile = hash.finish(check.computed) == PROVKIT_OK;
+    const Result<DigestValue> digest = hash.finish();
+    check.inFile = static_cast<bool>(digest);
+    if (digest) {
+        check.computed = *digest;
+    }
     return {};
 }
 
@@ -116,16 +120,6 @@ bool ImageInspection::verified() const {
     return regionValid && headerDigest.holds() && secondAreaDigest.holds() && tableDigest.holds() &&
            std::all_of(entries.begin(), entries.end(),
                        [](const EntryInspection& entry) { return entry.digest.holds(); });
-}
-
-BdpPlacement placement_of(std::span<const std::uint8_t> header) {
-    ImageHeader whole{};
-    std::copy_n(header.begin(), std::min(header.size(), kHeaderSize), whole.begin());
-    return read_bdp_placement(whole);
-}
-
-bool holds_placement(std::span<const std::uint8_t> header) {
-    return header.size() >= kBdpSizeOffset + kBdpFieldSize;
 }
 
 platform::Error inspect_image(ImageBytes& source, ImageInspection& inspection) {

@@ -42,12 +42,6 @@ struct ImageInspection {
     bool verified() const;
 };
 
-// bdpOffset and bdpSize of a header, or of as much of one as a short file holds.
-BdpPlacement placement_of(std::span<const std::uint8_t> header);
-// Whether as much of a header as a file holds reaches both fields: a table is
-// looked for only where they say.
-bool holds_placement(std::span<const std::uint8_t> header);
-
 class ImageBytes;
 
 // Checks an image's digest chain and table, reading its header and table and

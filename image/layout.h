@@ -1,7 +1,10 @@
 #pragma once
 
+#include "common/board_data.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // The fwb image layout: every offset and size the tool reads or writes.
 // All multi-byte integers are little-endian.
@@ -42,6 +45,11 @@ inline constexpr std::size_t kPhyEntryIndex = 0;
 inline constexpr std::size_t kMacEntryIndex = 1;
 inline constexpr std::uint32_t kBlobTypePhy = 1;
 inline constexpr std::uint32_t kBlobTypeMac = 2;
+
+// The name of a blob type the tool writes ("PHY", "MAC"); empty for any other.
+constexpr std::string_view blob_name(std::uint32_t type) {
+    return type == kBlobTypePhy ? kPhyName : type == kBlobTypeMac ? kMacName : "";
+}
 
 constexpr std::size_t align4(std::size_t length) {
     return (length + 3) & ~std::size_t{3};

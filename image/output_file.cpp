@@ -1,7 +1,5 @@
 #include "image/output_file.h"
 
-#include "common/report.h"
-
 namespace {
 
 constexpr std::string_view kTemporaryName = ".fwbforge2-";
@@ -44,34 +42,34 @@ OutputFile::~OutputFile() {
     }
 }
 
-bool OutputFile::fail(std::string_view action, std::string_view path, platform::Error error) {
-    print_diagnostic(std::string(action) + " " + std::string(path) + ": " + error.reason());
-    return false;
+Failure OutputFile::fail(Check check, std::string_view path, platform::Error error) {
+    return failure_of(PROVKIT_ERR_FILE, check, path, error);
 }
 
-bool OutputFile::open(std::string_view path) {
+Result<> OutputFile::open(std::string_view path) {
     path_ = std::string(path);
     // Another run may put its image in place between the open and the check of
     // the name: the name then leads to a new file, which is opened in turn.
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         changed_ = false;
-        const bool opened = open_once(path);
+        replacing_ = false;
+        existing_.reset();
+        Result<> opened = open_once(path);
         if (!changed_) {
             return opened;
         }
     }
-    print_diagnostic("cannot replace " + std::string(path) + ": it changed while it was opened");
-    return false;
+    return fail(Check::output_moving, path, {});
 }
 
-bool OutputFile::open_once(std::string_view path) {
+Result<> OutputFile::open_once(std::string_view path) {
     platform::File output;
     const platform::Error opened = platform::open_existing_for_writing(path, output);
     if (!opened.failed()) {
         return open_existing(path, output);
     }
     if (!opened.missing()) {
-        return fail("cannot write to", path, opened);
+        return fail(Check::output_refused, path, opened);
     }
     if (!platform::is_link(path)) {
         target_ = std::string(path);
@@ -83,20 +81,20 @@ bool OutputFile::open_once(std::string_view path) {
 // The system decides, under its protections, where a file created through the
 // link goes. The empty file made to learn that is removed at once, so the image
 // appears there whole or not at all.
-bool OutputFile::open_through_dangling_link(std::string_view path) {
+Result<> OutputFile::open_through_dangling_link(std::string_view path) {
     platform::File created;
     platform::FileInfo info;
     if (const platform::Error error = platform::open_creating(path, created); error.failed()) {
-        return fail("cannot create", path, error);
+        return fail(Check::output_uncreated, path, error);
     }
     if (const platform::Error error = platform::info_of(created, info); error.failed()) {
-        return fail("cannot examine", path, error);
+        return fail(Check::output_unexamined, path, error);
     }
     if (info.size > 0) {
         return open_existing(path, created); // another run put its image there meanwhile
     }
-    if (!locate(path, created, info)) {
-        return false;
+    if (Result<> located = locate(path, created, info); !located || changed_) {
+        return located;
     }
     (void)platform::remove_file(target_);
     return prepare_replacement(nullptr);
@@ -104,46 +102,43 @@ bool OutputFile::open_through_dangling_link(std::string_view path) {
 
 // Where the opened file lies, as the system opened it: the name is not walked
 // again, so a link swapped in meanwhile cannot redirect the replacement.
-bool OutputFile::locate(std::string_view path, const platform::File& opened,
-                        const platform::FileInfo& info) {
+Result<> OutputFile::locate(std::string_view path, const platform::File& opened,
+                            const platform::FileInfo& info) {
     platform::Error error = platform::path_of(opened, target_);
     if (error.unsupported()) {
         error = platform::resolved_path(path, target_);
     }
     if (error.failed()) {
-        return fail("cannot resolve", path, error);
+        return fail(Check::output_unresolved, path, error);
     }
     platform::FileInfo named;
-    if (platform::info_of_name(target_, named).failed() || named.identity != info.identity) {
-        changed_ = true;
-        return false;
-    }
-    return true;
+    changed_ = platform::info_of_name(target_, named).failed() || named.identity != info.identity;
+    return {};
 }
 
-bool OutputFile::open_existing(std::string_view path, platform::File& output) {
+Result<> OutputFile::open_existing(std::string_view path, platform::File& output) {
     platform::FileInfo info;
     if (const platform::Error error = platform::info_of(output, info); error.failed()) {
-        return fail("cannot examine", path, error);
+        return fail(Check::output_unexamined, path, error);
     }
     existing_ = info.identity;
     if (info.kind != platform::FileKind::regular) {
         file_ = std::move(output);
-        return true;
+        return {};
     }
-    if (!locate(path, output, info)) {
-        return false;
+    if (Result<> located = locate(path, output, info); !located || changed_) {
+        return located;
     }
     return prepare_replacement(&info);
 }
 
 // The temporary file goes beside the file replaced, in a directory opened once:
 // the name checked is the name replaced.
-bool OutputFile::prepare_replacement(const platform::FileInfo* replaced) {
+Result<> OutputFile::prepare_replacement(const platform::FileInfo* replaced) {
     replacing_ = true;
     const std::string directory = platform::directory_of(target_);
     if (const platform::Error error = ownDirectory_.open(directory); error.failed()) {
-        return fail("cannot create a temporary file in", directory, error);
+        return fail(Check::temporary_uncreated, directory, error);
     }
     directory_ = &ownDirectory_;
     name_ = platform::last_name_of(target_);
@@ -151,18 +146,18 @@ bool OutputFile::prepare_replacement(const platform::FileInfo* replaced) {
     if (replaced != nullptr && (platform::info_of_entry(ownDirectory_, name_, named).failed() ||
                                 named.identity != replaced->identity)) {
         changed_ = true;
-        return false;
+        return {};
     }
-    if (!create_temporary()) {
-        return false;
+    if (Result<> created = create_temporary(); !created) {
+        return created;
     }
     if (const platform::Error error = keep_attributes(replaced); error.failed()) {
-        return fail("cannot set the permissions of the image for", path_, error);
+        return fail(Check::permissions_unset, path_, error);
     }
-    return true;
+    return {};
 }
 
-bool OutputFile::open_in(const platform::Directory& directory, std::string_view name) {
+Result<> OutputFile::open_in(const platform::Directory& directory, std::string_view name) {
     replacing_ = true;
     directory_ = &directory;
     name_ = std::string(name);
@@ -171,22 +166,22 @@ bool OutputFile::open_in(const platform::Directory& directory, std::string_view 
     if (!platform::info_of_entry(directory, name, info).failed()) {
         existing_ = info.identity;
     }
-    if (!create_temporary()) {
-        return false;
+    if (Result<> created = create_temporary(); !created) {
+        return created;
     }
     if (const platform::Error error = keep_attributes(nullptr); error.failed()) {
-        return fail("cannot set the permissions of the image for", path_, error);
+        return fail(Check::permissions_unset, path_, error);
     }
-    return true;
+    return {};
 }
 
-bool OutputFile::create_temporary() {
+Result<> OutputFile::create_temporary() {
     const platform::Error unnamed = platform::create_unnamed_in(*directory_, file_);
     if (!unnamed.failed()) {
-        return true;
+        return {};
     }
     if (!unnamed.unsupported()) {
-        return fail("cannot create a temporary file in", directory_->path(), unnamed);
+        return fail(Check::temporary_uncreated, directory_->path(), unnamed);
     }
     platform::File named;
     std::string name;
@@ -194,11 +189,11 @@ bool OutputFile::create_temporary() {
     if (const platform::Error error =
             platform::create_uniquely_named_in(*directory_, kTemporaryName, named, name);
         error.failed()) {
-        return fail("cannot create a temporary file in", directory_->path(), error);
+        return fail(Check::temporary_uncreated, directory_->path(), error);
     }
     file_ = std::move(named);
     name_temporary(name);
-    return true;
+    return {};
 }
 
 void OutputFile::name_temporary(std::string name) {
@@ -227,10 +222,10 @@ platform::Error OutputFile::keep_attributes(const platform::FileInfo* replaced) 
     return platform::set_permissions(file_, replaced->permissions & (kPermissionBits | kStickyBit));
 }
 
-bool OutputFile::put_in_place() {
+Result<> OutputFile::put_in_place() {
     if (!replacing_) {
         const platform::Error closed = file_.close();
-        return !closed.failed() || fail("cannot close", path_, closed);
+        return closed.failed() ? Result<>(fail(Check::output_unclosed, path_, closed)) : Result<>();
     }
     if (temporary_.empty()) {
         const platform::TerminationSignalsHeld held;
@@ -238,73 +233,85 @@ bool OutputFile::put_in_place() {
         if (const platform::Error error =
                 platform::give_unique_name_in(*directory_, file_, kTemporaryName, name);
             error.failed()) {
-            return fail("cannot name a temporary file in", directory_->path(), error);
+            return fail(Check::temporary_unnamed, directory_->path(), error);
         }
         name_temporary(name);
     }
     if (const platform::Error error = platform::rename_in(*directory_, temporary_, name_);
         error.failed()) {
-        return fail("cannot rename a temporary file onto", target_, error);
+        return fail(Check::output_unrenamed, target_, error);
     }
     forget_temporary();
     const platform::Error closed = file_.close();
-    return !closed.failed() || fail("cannot close", target_, closed);
+    return closed.failed() ? Result<>(fail(Check::output_unclosed, target_, closed)) : Result<>();
 }
 
-bool OutputFile::sync_directory() {
+Result<> OutputFile::sync_directory() {
     if (!replacing_) {
-        return true;
+        return {};
     }
     const platform::Error error = platform::sync(*directory_);
-    return !error.failed() || fail("cannot flush the directory", directory_->path(), error);
+    return error.failed() ? Result<>(fail(Check::directory_unflushed, directory_->path(), error))
+                          : Result<>();
 }
 
-bool OutputFile::flush() {
+Result<> OutputFile::flush() {
     // A pipe or a terminal holds nothing to flush; a device or a file does.
     const platform::Error error = platform::sync(file_);
-    return !error.failed() || (streams() && error.unsupported()) ||
-           fail("cannot flush", path_, error);
+    if (!error.failed() || (streams() && error.unsupported())) {
+        return {};
+    }
+    return fail(Check::output_unflushed, path_, error);
 }
 
-bool OutputFile::commit() {
-    return flush() && put_in_place() && sync_directory();
+Result<> OutputFile::commit() {
+    if (Result<> flushed = flush(); !flushed) {
+        return flushed;
+    }
+    if (Result<> placed = put_in_place(); !placed) {
+        return placed;
+    }
+    return sync_directory();
 }
 
 // Mirrors open(): the same refusals with the same reasons, from the system's
 // own access rules rather than an open, so that nothing is created or truncated.
-bool OutputFile::check(std::string_view path) {
+Result<> OutputFile::check(std::string_view path) {
     platform::FileInfo info;
     const platform::Error found = platform::info_of_path(path, info);
     if (found.failed() && !found.missing()) {
-        return fail("cannot write to", path, found);
+        return fail(Check::output_refused, path, found);
     }
     // A dangling link: the real run creates through it, where the link leads.
     if (found.failed() && platform::is_link(path)) {
         const platform::Error error =
             platform::may_write(platform::directory_of(creation_target(path)));
-        return !error.failed() || fail("cannot create", path, error);
+        return error.failed() ? Result<>(fail(Check::output_uncreated, path, error)) : Result<>();
     }
     if (found.failed()) {
         const std::string directory = platform::directory_of(path);
         const platform::Error error = platform::may_write(directory);
-        return !error.failed() || fail("cannot create a temporary file in", directory, error);
+        return error.failed() ? Result<>(fail(Check::temporary_uncreated, directory, error))
+                              : Result<>();
     }
     // Opening a directory for writing is refused before anything happens to it.
     if (platform::File directory; info.kind == platform::FileKind::directory) {
-        return fail("cannot write to", path, platform::open_existing_for_writing(path, directory));
+        return fail(Check::output_refused, path,
+                    platform::open_existing_for_writing(path, directory));
     }
     const platform::Error error = platform::may_write(path);
-    return !error.failed() || fail("cannot write to", path, error);
+    return error.failed() ? Result<>(fail(Check::output_refused, path, error)) : Result<>();
 }
 
-bool OutputFile::check_in(const platform::Directory& directory, std::string_view name) {
+Result<> OutputFile::check_in(const platform::Directory& directory, std::string_view name) {
     const std::string path = platform::joined_path(directory.path(), name);
     platform::FileInfo info;
     if (!platform::info_of_entry(directory, name, info).failed() &&
         info.kind == platform::FileKind::directory) {
         platform::File opened;
-        return fail("cannot write to", path, platform::open_existing_for_writing(path, opened));
+        return fail(Check::output_refused, path, platform::open_existing_for_writing(path, opened));
     }
     const platform::Error error = platform::may_write(directory.path());
-    return !error.failed() || fail("cannot create a temporary file in", directory.path(), error);
+    return error.failed() ? Result<>(fail(Check::temporary_uncreated, directory.path(), error))
+                          : Result<>();
 }

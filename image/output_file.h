@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/failure.h"
 #include "platform/platform.h"
 
 #include <optional>
@@ -12,8 +13,8 @@
 // flush(), put_in_place() and a flush of the directory in turn), so a failure or
 // a power cut leaves the old output whole. Every name is created and replaced
 // through the directory's handle. An output that is not a regular file (a
-// device, a FIFO, a pipe) is written directly, in file order. Failures are
-// explained on standard error.
+// device, a FIFO, a pipe) is written directly, in file order. Each call says
+// what failed; every failure has status 67.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -25,11 +26,11 @@ class OutputFile {
     // A path the user named, opened as the system allows its writing: read-only
     // files and protected links are refused, a link keeps its place and what it
     // leads to is replaced, keeping its owner and permissions.
-    bool open(std::string_view path);
+    Result<> open(std::string_view path);
     // A name the tool chose in directory, which must outlive this: whatever has
     // the name is never followed or opened, and is replaced as an entry; the new
     // file is the running user's, with 0666 less the creation mask.
-    bool open_in(const platform::Directory& directory, std::string_view name);
+    Result<> open_in(const platform::Directory& directory, std::string_view name);
 
     // The file the image goes into: the temporary file, or the output itself.
     const platform::File& file() const { return file_; }
@@ -38,33 +39,33 @@ class OutputFile {
     // The existing file a named path reaches, or what a chosen name has now.
     std::optional<platform::FileIdentity> existing() const { return existing_; }
     // Flushes the image to stable storage and puts it in place.
-    bool commit();
+    Result<> commit();
 
     // The steps of commit(), for images put in place together: the image to
     // stable storage; then its name (a streaming output is closed); then the
     // directory that holds the name, once for all the images it holds.
-    bool flush();
-    bool put_in_place();
-    bool sync_directory();
+    Result<> flush();
+    Result<> put_in_place();
+    Result<> sync_directory();
 
     // The refusals open() would meet, without opening or creating anything.
-    static bool check(std::string_view path);
+    static Result<> check(std::string_view path);
     // The refusals open_in() and put_in_place() would meet.
-    static bool check_in(const platform::Directory& directory, std::string_view name);
+    static Result<> check_in(const platform::Directory& directory, std::string_view name);
 
   private:
-    bool open_once(std::string_view path);
-    bool open_existing(std::string_view path, platform::File& output);
-    bool open_through_dangling_link(std::string_view path);
-    bool locate(std::string_view path, const platform::File& opened,
-                const platform::FileInfo& info);
-    bool prepare_replacement(const platform::FileInfo* replaced);
-    bool create_temporary();
+    Result<> open_once(std::string_view path);
+    Result<> open_existing(std::string_view path, platform::File& output);
+    Result<> open_through_dangling_link(std::string_view path);
+    Result<> locate(std::string_view path, const platform::File& opened,
+                    const platform::FileInfo& info);
+    Result<> prepare_replacement(const platform::FileInfo* replaced);
+    Result<> create_temporary();
     platform::Error keep_attributes(const platform::FileInfo* replaced);
     // Call with the termination signals held, so the name is never left unregistered.
     void name_temporary(std::string name);
     void forget_temporary();
-    static bool fail(std::string_view action, std::string_view path, platform::Error error);
+    static Failure fail(Check check, std::string_view path, platform::Error error);
 
     platform::File file_;
     bool replacing_ = false;

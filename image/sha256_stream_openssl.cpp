@@ -23,11 +23,12 @@ void HashStream::add(std::span<const std::uint8_t> bytes) {
     }
 }
 
-Status HashStream::finish(DigestValue& digest) {
+Result<DigestValue> HashStream::finish() {
+    DigestValue digest{};
     unsigned int length = 0;
     if (failed_ || EVP_DigestFinal_ex(state_->context, digest.data(), &length) != 1 ||
         length != digest.size()) {
-        return PROVKIT_ERR_LIBTOM;
+        return failure_of(PROVKIT_ERR_LIBTOM, Check::digest_library);
     }
-    return PROVKIT_OK;
+    return digest;
 }

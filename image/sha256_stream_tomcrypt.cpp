@@ -20,9 +20,10 @@ void HashStream::add(std::span<const std::uint8_t> bytes) {
     }
 }
 
-Status HashStream::finish(DigestValue& digest) {
+Result<DigestValue> HashStream::finish() {
+    DigestValue digest{};
     if (failed_ || sha256_done(&state_->state, digest.data()) != CRYPT_OK) {
-        return PROVKIT_ERR_LIBTOM;
+        return failure_of(PROVKIT_ERR_LIBTOM, Check::digest_library);
     }
-    return PROVKIT_OK;
+    return digest;
 }

@@ -137,3 +137,17 @@ std::optional<std::uint16_t> parse_identifier(std::string_view text) {
     }
     return static_cast<std::uint16_t>(value);
 }
+
+Result<DeviceId> parse_device_id(std::span<const std::string> given) {
+    static constexpr std::array<std::string_view, 4> kNames = {"VID", "DID", "SVID", "SSID"};
+    DeviceId id;
+    const std::array<std::uint16_t*, 4> fields = {&id.vid, &id.did, &id.svid, &id.ssid};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::optional<std::uint16_t> value = parse_identifier(given[i]);
+        if (!value) {
+            return failure_of(PROVKIT_ERR_USAGE, Check::bad_identifier, given[i], {}, kNames[i]);
+        }
+        *fields[i] = *value;
+    }
+    return id;
+}

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "common/device_id.h"
+#include "common/failure.h"
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -30,3 +32,8 @@ std::optional<DeviceId> device_key_at(std::string_view line, std::size_t at);
 // (blanks, sign, 0x prefix, stop at the first non-digit, saturate past 32 bits);
 // nothing when that value does not fit 16 bits.
 std::optional<std::uint16_t> parse_identifier(std::string_view text);
+
+// The four identifiers as given, VID DID SVID SSID, read in that order: the first
+// that does not fit 16 bits fails with 1 (bad_identifier), its name in subject
+// and the text as given in path.
+Result<DeviceId> parse_device_id(std::span<const std::string> given);

@@ -1,6 +1,5 @@
 #include "provisioning_data/update_data.h"
 
-#include "common/report.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/line_reader.h"
 
@@ -110,70 +109,35 @@ bool take_entry_line(std::string_view line, EntryValues& values) {
     return take_entry_tags(find_entry_tags(line), values);
 }
 
-EntryLookup look_up_entry(std::string_view key, std::string_view path, EntryValues& values,
-                          platform::Error& error) {
+Result<EntryValues> get_xml_data(std::string_view key, std::string_view path) {
     platform::File file;
-    error = platform::open_for_reading(path, file);
-    if (error.failed()) {
-        return EntryLookup::unreadable;
+    if (const platform::Error error = platform::open_for_reading(path, file); error.failed()) {
+        return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, error);
     }
     LineReader reader(file);
-    EntryValues taken = values;
-    bool in_entry = false;
-    bool entry_ended = false;
+    EntryValues values;
+    bool inEntry = false;
+    bool entryEnded = false;
     std::string line;
-    while (!entry_ended && reader.next(line)) {
-        if (in_entry) {
-            entry_ended = take_entry_line(line, taken);
-        } else if (const std::optional<std::size_t> key_at = entry_key_at(line, key)) {
+    while (!entryEnded && reader.next(line)) {
+        if (inEntry) {
+            entryEnded = take_entry_line(line, values);
+        } else if (const std::optional<std::size_t> keyAt = entry_key_at(line, key)) {
             // The tags before the key belong to whatever the line listed before this device.
-            in_entry = true;
-            entry_ended =
-                take_entry_line(std::string_view(line).substr(*key_at + key.size()), taken);
+            inEntry = true;
+            entryEnded =
+                take_entry_line(std::string_view(line).substr(*keyAt + key.size()), values);
         }
     }
     // A file that fails to read is not a file without the entry.
     if (reader.failed()) {
-        error = reader.error();
-        return EntryLookup::unreadable;
+        return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, reader.error());
     }
     if (reader.line_too_long()) {
-        return EntryLookup::line_too_long;
+        return failure_of(PROVKIT_ERR_DATA, Check::line_too_long, path);
     }
-    if (!in_entry) {
-        return EntryLookup::not_found;
+    if (!inEntry) {
+        return failure_of(PROVKIT_ERR_DATA, Check::no_entry, path);
     }
-    values = std::move(taken);
-    return EntryLookup::found;
-}
-
-Status report_lookup(EntryLookup lookup, std::string_view path) {
-    switch (lookup) {
-    case EntryLookup::found:
-        return PROVKIT_OK;
-    case EntryLookup::unreadable:
-        print_line("Unable to open file! ", path);
-        return PROVKIT_ERR_FILE;
-    case EntryLookup::line_too_long:
-        print_line("Update data line too long ", path);
-        return PROVKIT_ERR_DATA;
-    case EntryLookup::not_found:
-        break;
-    }
-    return PROVKIT_ERR_DATA;
-}
-
-Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
-                    std::string& phyText, std::string& imageName, std::uint32_t& exprom) {
-    EntryValues values{macText, phyText, imageName, exprom};
-    platform::Error error;
-    const EntryLookup lookup = look_up_entry(key, path, values, error);
-    if (lookup != EntryLookup::found) {
-        return report_lookup(lookup, path);
-    }
-    macText = values.macText;
-    phyText = values.phyText;
-    imageName = values.imageName;
-    exprom = values.exprom;
-    return PROVKIT_OK;
+    return values;
 }

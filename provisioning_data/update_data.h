@@ -1,7 +1,6 @@
 #pragma once
 
-#include "common/status.h"
-#include "platform/platform.h"
+#include "common/failure.h"
 
 #include <cstdint>
 #include <optional>
@@ -73,20 +72,9 @@ bool take_entry_tags(const EntryTags& tags, EntryValues& values);
 // values; true when the line ends the entry.
 bool take_entry_line(std::string_view line, EntryValues& values);
 
-enum class EntryLookup { found, unreadable, line_too_long, not_found };
-
-// Finds the entry that key opens in the update-data file and takes its values
-// into values, printing nothing. A value is changed only by a tag of the entry.
-// When the file cannot be opened or read, error holds the system's reason.
-EntryLookup look_up_entry(std::string_view key, std::string_view path, EntryValues& values,
-                          platform::Error& error);
-
-// Prints the scanner's own line for a lookup that failed, if it has one, and
-// gives its status: 0, 67 or 69.
-Status report_lookup(EntryLookup lookup, std::string_view path);
-
-// Finds the device's entry in the update-data file and takes its values.
-// A destination is changed only by a tag of the entry. 0, 67 (the file cannot be
-// opened or read) or 69 (no entry, or a line it reads is too long).
-Status get_xml_data(std::string_view key, std::string_view path, std::string& macText,
-                    std::string& phyText, std::string& imageName, std::uint32_t& exprom);
+// Finds the entry that key opens in the update-data file and the values its tags
+// give (a value stays as EntryValues starts it unless a tag of the entry writes
+// it). Fails with 67 when the file cannot be opened or read (update_data_unreadable,
+// with the system's reason), 69 when a line it reads is too long (line_too_long)
+// or no line opens the entry (no_entry).
+Result<EntryValues> get_xml_data(std::string_view key, std::string_view path);

@@ -69,7 +69,7 @@ std::string_view written_or_empty(const std::optional<TagValue>& value) {
 constexpr std::size_t kMac = 0;
 constexpr std::size_t kPhy = 1;
 constexpr std::size_t kImage = 2;
-constexpr std::array<std::string_view, 2> kBlobNames = {"MAC", "PHY"};
+constexpr std::array<std::string_view, 2> kBlobNames = {kMacName, kPhyName};
 constexpr std::uint32_t kNoTail = UINT32_MAX;
 constexpr std::uint8_t kNoExprom = 2;
 constexpr std::array<std::uint8_t, 2> kSawBlob = {1, 2};
@@ -533,7 +533,8 @@ class Scan {
     std::optional<std::uint16_t> checked_blob(std::size_t blob, const BlobValue& value) {
         Verdict& last = lastVerdicts_[blob];
         if (last.text != *value.text) {
-            last = {*value.text, check_hex_text(**value.text, kBlobCapacity)};
+            const Result<> checked = check_hex_text(**value.text, kBlobCapacity);
+            last = {*value.text, checked ? PROVKIT_OK : checked.error().status};
         }
         const std::string_view text = **value.text;
         const std::string name(kBlobNames[blob]);

@@ -33,15 +33,15 @@ TEST(HashFileRange, MatchesTheOnePieceDigestAndFailsOnAShortFile) {
         {0, 0}, {0, 300'001}, {5, 131'072}, {131'071, 131'073}, {299'000, 1'001}};
     for (const auto& [offset, count] : ranges) {
         HashStream hash;
-        DigestValue digest{};
-        platform::Error error;
-        ASSERT_TRUE(hash_file_range(hash, file, offset, count, error)) << offset;
-        ASSERT_EQ(hash.finish(digest), PROVKIT_OK);
-        EXPECT_EQ(std::string(digest.begin(), digest.end()), sha256(bytes.substr(offset, count)))
+        ASSERT_TRUE(hash_file_range(hash, file, offset, count)) << offset;
+        const Result<DigestValue> digest = hash.finish();
+        ASSERT_TRUE(digest);
+        EXPECT_EQ(std::string(digest->begin(), digest->end()), sha256(bytes.substr(offset, count)))
             << offset << " + " << count;
     }
     HashStream past;
-    platform::Error error;
-    EXPECT_FALSE(hash_file_range(past, file, 299'000, 1'002, error));
-    EXPECT_FALSE(error.failed());
+    const Result<> shortFile = hash_file_range(past, file, 299'000, 1'002);
+    ASSERT_FALSE(shortFile);
+    EXPECT_EQ(shortFile.error().check, Check::base_unread);
+    EXPECT_FALSE(shortFile.error().reason.failed());
 }

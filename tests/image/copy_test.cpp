@@ -1,4 +1,4 @@
-#include "image/provision_file.h"
+#include "image/copy.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,13 +10,12 @@ struct CopyCase {
     std::uint64_t from;
     std::uint64_t count;
     bool inPlace;
-    int result;
-    bool inputEnded;
+    Check failed; // none when the copy succeeds
 };
 
 // The output starts with a marker that a copy at offset 3 or in order after it must keep.
-std::pair<int, CopyFailure> copy_through(const std::string& input, const CopyCase& c,
-                                         const std::string& outputPath, std::string& output) {
+Result<> copy_through(const std::string& input, const CopyCase& c, const std::string& outputPath,
+                      std::string& output) {
     TempDir dir;
     write_file(dir / "in", input);
     platform::File in;
@@ -30,38 +29,38 @@ std::pair<int, CopyFailure> copy_through(const std::string& input, const CopyCas
     if (outputPath.empty()) {
         EXPECT_FALSE(platform::seek_to(out, 3).failed());
     }
-    CopyFailure failure;
     const std::optional<std::uint64_t> at =
         c.inPlace ? std::optional<std::uint64_t>(3) : std::nullopt;
-    const int result = copy(in, c.from, out, at, c.count, failure);
+    Result<> result = copy(in, c.from, out, at, c.count);
     output = outputPath.empty() ? read_file(target) : "";
-    return {result, failure};
+    return result;
 }
 
 } // namespace
 
 TEST(Copy, MovesExactlyTheCountFromTheOffsetAndFailsWhenTheInputEndsEarly) {
     const std::vector<CopyCase> cases = {
-        {1003, 3, 1000, true, 0, false},
-        {1003, 3, 1000, false, 0, false},
-        {1003, 3, 1001, true, -1, true},
-        {1003, 3, 1001, false, -1, true},
-        {3, 3, 0, true, 0, false},
-        {3, 3, 1, false, -1, true},
-        {(1 << 20) + 516, 3, (1 << 20) + 513, true, 0, false},
-        {300003, 100, 200000, false, 0, false},
+        {1003, 3, 1000, true, Check::none},
+        {1003, 3, 1000, false, Check::none},
+        {1003, 3, 1001, true, Check::base_unread},
+        {1003, 3, 1001, false, Check::base_unread},
+        {3, 3, 0, true, Check::none},
+        {3, 3, 1, false, Check::base_unread},
+        {(1 << 20) + 516, 3, (1 << 20) + 513, true, Check::none},
+        {300003, 100, 200000, false, Check::none},
     };
     for (const CopyCase& c : cases) {
         const std::string input = make_image({c.inputSize, 0, 0, 9});
         std::string output;
-        const auto [result, failure] = copy_through(input, c, "", output);
+        const Result<> result = copy_through(input, c, "", output);
         SCOPED_TRACE(std::to_string(c.inputSize) + " " + std::to_string(c.count) +
                      (c.inPlace ? " in place" : " in order"));
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(failure.inInput, c.inputEnded);
-        EXPECT_FALSE(failure.error.failed());
-        if (result == 0) {
+        EXPECT_EQ(result ? Check::none : result.error().check, c.failed);
+        if (result) {
             EXPECT_EQ(output, "abc" + input.substr(c.from, c.count));
+        } else {
+            EXPECT_EQ(result.error().status, PROVKIT_ERR_FILE);
+            EXPECT_FALSE(result.error().reason.failed()) << "the input ended: no system error";
         }
     }
 }
@@ -69,16 +68,14 @@ TEST(Copy, MovesExactlyTheCountFromTheOffsetAndFailsWhenTheInputEndsEarly) {
 TEST(Copy, FallsBackToBlocksWhereTheKernelCopyIsRefusedAndReportsAFailedWrite) {
     const std::string input = make_image({200000, 0, 0, 9});
     std::string ignored;
-    EXPECT_EQ(copy_through(input, {200000, 0, 200000, false, 0, false},
-                           std::string(platform::kNullDevice), ignored)
-                  .first,
-              0);
+    EXPECT_TRUE(copy_through(input, {200000, 0, 200000, false, Check::none},
+                             std::string(platform::kNullDevice), ignored));
     if (kOnWindows) {
         GTEST_SKIP() << "no full device on Windows";
     }
-    const auto [result, failure] =
-        copy_through(input, {200000, 0, 200000, false, 0, false}, "/dev/full", ignored);
-    EXPECT_EQ(result, -1);
-    EXPECT_FALSE(failure.inInput);
-    EXPECT_TRUE(failure.error.failed());
+    const Result<> result =
+        copy_through(input, {200000, 0, 200000, false, Check::none}, "/dev/full", ignored);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().check, Check::output_unwritten);
+    EXPECT_TRUE(result.error().reason.failed());
 }

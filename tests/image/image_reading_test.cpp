@@ -39,11 +39,10 @@ TEST(ReadForInspection, AFileThatShrinksAfterOpeningIsReadAsTheShortFileItBecame
     TempDir dir;
     const std::string base = make_image({kLength, kOffset, kSize, 8});
     write_file(dir / "base.fwb", base);
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(
-        provisionFile(small_board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
-        PROVKIT_OK);
-    testing::internal::GetCapturedStdout();
+    BaseImages bases;
+    ASSERT_FALSE(provisionFile(small_board_data(), utf8_of(dir / "base.fwb"),
+                               utf8_of(dir / "image.fwb"), bases)
+                     .failure.failed());
     const std::string whole = read_file(dir / "image.fwb");
     for (const std::size_t length :
          {kLength, kLength - 1, kOffset + kSize, kOffset + 300, kOffset + 290, kOffset + 10,
@@ -62,11 +61,10 @@ TEST(ReadForInspection, AFileThatShrinksAfterOpeningIsReadAsTheShortFileItBecame
 TEST(CompareImages, TheWritersPartsOverTheBaseAreWhatItWritesAndAShrunkImageIsShort) {
     TempDir dir;
     write_file(dir / "base.fwb", make_image({kLength, kOffset, kSize, 8}));
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(
-        provisionFile(small_board_data(), utf8_of(dir / "base.fwb"), utf8_of(dir / "image.fwb")),
-        PROVKIT_OK);
-    testing::internal::GetCapturedStdout();
+    BaseImages bases;
+    ASSERT_FALSE(provisionFile(small_board_data(), utf8_of(dir / "base.fwb"),
+                               utf8_of(dir / "image.fwb"), bases)
+                     .failure.failed());
     OpenedImage base;
     OpenedImage image;
     platform::Error error;

@@ -35,7 +35,8 @@ TEST(StringToDatabuff, AcceptsOnlyEvenRunsOfHexDigitsThatFit) {
     for (const DecodeCase& c : cases) {
         std::array<std::uint8_t, 1024> destination{};
         destination.fill(0x55);
-        EXPECT_EQ(string_to_databuff(c.text, destination), c.status) << c.text;
+        const Result<> result = string_to_databuff(c.text, destination);
+        EXPECT_EQ(result ? PROVKIT_OK : result.error().status, c.status) << c.text;
         const std::string decoded(destination.begin(), destination.begin() + c.bytes.size());
         EXPECT_EQ(decoded, c.bytes) << c.text;
         EXPECT_EQ(destination[c.bytes.size() % 1024], c.bytes.size() == 1024 ? 0xee : 0x55)
@@ -46,50 +47,96 @@ TEST(StringToDatabuff, AcceptsOnlyEvenRunsOfHexDigitsThatFit) {
 namespace {
 
 struct StageCase {
-    std::string mac;
-    std::string phy;
-    Status status;
-    std::string lastLine;
-    std::uint32_t macBdpLen; // already stored when only the PHY blob fails
+    std::string name;
+    std::string content;
+    bool found;      // the lookup found the entry
+    Failure failure; // status, check, path ("$" for the file), subject
+    std::uint32_t macBdpLen;
 };
+
+const std::string kKey = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
+
+std::string entry(std::string_view mac, std::string_view phy) {
+    return kKey + "<mac>" + std::string(mac) + "</mac><phy>" + std::string(phy) +
+           "</phy><exprom>True</exprom><image>base.fwb</image>\n";
+}
 
 } // namespace
 
-TEST(ReadBdp, ReportsTheEntryThenTheFirstBadBlobWithItsStatus) {
+// What the stage found and, when it failed, which check failed and for what:
+// the program's lines are made from exactly this.
+TEST(ReadBdp, ReturnsTheEntryAndTheFirstFailureWithItsStatus) {
+    const std::string longLine(64 * 1024 * 1024 + 1, 'x');
     const std::vector<StageCase> cases = {
-        {"0a0b0c", "01", PROVKIT_OK, "", 3},
-        {"0a0", "01", PROVKIT_ERR_ODD_HEX, "fwbforge2: Odd mac_string\n", 0},
-        {"0a", "010", PROVKIT_ERR_ODD_HEX, "fwbforge2: Odd phy_string\n", 1},
-        {"0a 0", "01", PROVKIT_ERR_BAD_HEX, "fwbforge2: Bad mac_string\n", 0},
-        {"0a", "zz", PROVKIT_ERR_BAD_HEX, "fwbforge2: Bad phy_string\n", 1},
-        {std::string(2050, '0'), "01", PROVKIT_ERR_DATA, "fwbforge2: Long mac_string\n", 0},
-        {"0a", std::string(2050, '0'), PROVKIT_ERR_DATA, "fwbforge2: Long phy_string\n", 1},
+        {"both blobs decode", entry("0a0b0c", "01"), true, {}, 3},
+        {"odd MAC",
+         entry("0a0", "01"),
+         true,
+         {PROVKIT_ERR_ODD_HEX, Check::odd_hex, "", {}, "mac_string"},
+         0},
+        {"odd PHY after a good MAC",
+         entry("0a", "010"),
+         true,
+         {PROVKIT_ERR_ODD_HEX, Check::odd_hex, "", {}, "phy_string"},
+         1},
+        {"bad MAC",
+         entry("0a 0", "01"),
+         true,
+         {PROVKIT_ERR_BAD_HEX, Check::bad_hex, "", {}, "mac_string"},
+         0},
+        {"bad PHY",
+         entry("0a", "zz"),
+         true,
+         {PROVKIT_ERR_BAD_HEX, Check::bad_hex, "", {}, "phy_string"},
+         1},
+        {"long MAC",
+         entry(std::string(2050, '0'), "01"),
+         true,
+         {PROVKIT_ERR_DATA, Check::long_hex, "", {}, "mac_string"},
+         0},
+        {"long PHY",
+         entry("0a", std::string(2050, '0')),
+         true,
+         {PROVKIT_ERR_DATA, Check::long_hex, "", {}, "phy_string"},
+         1},
+        {"no entry",
+         "<image>x</image>\n",
+         false,
+         {PROVKIT_ERR_DATA, Check::no_entry, "$", {}, ""},
+         0},
+        {"a line over the cap before the entry",
+         longLine + "\n" + entry("0a", "01"),
+         false,
+         {PROVKIT_ERR_DATA, Check::line_too_long, "$", {}, ""},
+         0},
     };
+    TempDir dir;
+    const std::string path = utf8_of(dir / "u.xml");
     for (const StageCase& c : cases) {
-        TempDir dir;
-        write_file(dir / "u.xml", R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)"
-                                  "<mac>" +
-                                      c.mac + "</mac><phy>" + c.phy +
-                                      "</phy><exprom>True</exprom><image>base.fwb</image>\n");
-        BoardData board;
-        std::string imageName;
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(
-            readBdp(utf8_of(dir / "u.xml"), {0x0a01, 0xfb2f, 0xfb2f, 0x0001}, board, imageName),
-            c.status);
-        const std::string out = testing::internal::GetCapturedStdout();
-        const std::string reported = "exprom        :1\nImage Name    :base.fwb\n";
-        EXPECT_EQ(out, c.status == PROVKIT_OK ? reported : reported + c.lastLine);
-        EXPECT_EQ(imageName, "base.fwb");
-        EXPECT_EQ(board.macBdpLen, c.macBdpLen);
-        EXPECT_EQ(board.exprom, c.status == PROVKIT_OK ? 1u : 0u) << "set only on success";
+        write_file(dir / "u.xml", c.content);
+        const BoardDataStage stage = readBdp(path, {0x0a01, 0xfb2f, 0xfb2f, 0x0001});
+        EXPECT_EQ(stage.entry.has_value(), c.found) << c.name;
+        if (stage.entry) {
+            EXPECT_EQ(stage.entry->imageName, "base.fwb") << c.name;
+        }
+        EXPECT_EQ(stage.failure.status, c.failure.status) << c.name;
+        EXPECT_EQ(stage.failure.check, c.failure.check) << c.name;
+        EXPECT_EQ(stage.failure.path, c.failure.path == "$" ? path : c.failure.path) << c.name;
+        EXPECT_EQ(stage.failure.subject, c.failure.subject) << c.name;
+        EXPECT_EQ(stage.boardData.macBdpLen, c.failure.failed() ? 0u : c.macBdpLen) << c.name;
+        EXPECT_EQ(stage.boardData.exprom, c.failure.failed() ? 0u : 1u) << c.name;
     }
+    const BoardDataStage missing = readBdp(utf8_of(dir / "missing.xml"), {});
+    EXPECT_EQ(missing.failure.check, Check::update_data_unreadable);
+    EXPECT_EQ(missing.failure.status, PROVKIT_ERR_FILE);
+    EXPECT_TRUE(missing.failure.reason.missing());
 }
 
 TEST(CheckHexText, TakesAsDigitsExactlyTheCharactersHexDigitValueReads) {
     for (int byte = 0; byte < 256; ++byte) {
         const char c = static_cast<char>(byte);
         const std::string text = {'0', c, c, 'f'};
-        EXPECT_EQ(check_hex_text(text, 2) == PROVKIT_OK, hex_digit_value(c).has_value()) << byte;
+        EXPECT_EQ(static_cast<bool>(check_hex_text(text, 2)), hex_digit_value(c).has_value())
+            << byte;
     }
 }

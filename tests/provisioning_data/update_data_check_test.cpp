@@ -265,7 +265,7 @@ ListedDevice listed(std::uint16_t did, std::uint16_t macBytes, std::uint16_t phy
 
 std::optional<std::uint16_t> decoded_length(std::string_view text) {
     std::array<std::uint8_t, kBlobCapacity> blob{};
-    if (string_to_databuff(text, blob) != PROVKIT_OK) {
+    if (!string_to_databuff(text, blob)) {
         return std::nullopt;
     }
     return static_cast<std::uint16_t>(text.size() / 2);
@@ -317,11 +317,10 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
             EXPECT_EQ(device.imageName, expected.imageName) << c.name;
             EXPECT_EQ(device.exprom, expected.exprom) << c.name;
             EXPECT_EQ(device.imageLine, expected.imageLine) << c.name;
-            EntryValues scanned;
-            ASSERT_EQ(get_xml_data(format_device_key(device.id), utf8_of(dir / "update.xml"),
-                                   scanned.macText, scanned.phyText, scanned.imageName,
-                                   scanned.exprom),
-                      PROVKIT_OK);
+            const Result<EntryValues> found =
+                get_xml_data(format_device_key(device.id), utf8_of(dir / "update.xml"));
+            ASSERT_TRUE(found);
+            const EntryValues& scanned = *found;
             EXPECT_EQ(decoded_length(scanned.macText), device.macBytes) << c.name;
             EXPECT_EQ(decoded_length(scanned.phyText), device.phyBytes) << c.name;
             EXPECT_EQ(scanned.imageName, device.imageName) << c.name;

@@ -20,11 +20,12 @@ struct Lookup {
 Lookup look_up(std::string_view content) {
     TempDir dir;
     write_file(dir / "update.xml", content);
-    Lookup found;
-    found.status =
-        get_xml_data(format_device_key({0x0a01, 0xfb2f, 0xfb2f, 0x0001}),
-                     utf8_of(dir / "update.xml"), found.mac, found.phy, found.image, found.exprom);
-    return found;
+    const Result<EntryValues> values = get_xml_data(
+        format_device_key({0x0a01, 0xfb2f, 0xfb2f, 0x0001}), utf8_of(dir / "update.xml"));
+    if (!values) {
+        return {values.error().status, "", "", "", 1};
+    }
+    return {PROVKIT_OK, values->macText, values->phyText, values->imageName, values->exprom};
 }
 
 struct LookupCase {
@@ -194,12 +195,11 @@ TEST(GetXmlData, ReadsTheEntryAsTheScannerDefinesIt) {
     }
 }
 
-TEST(GetXmlData, UnopenableFileIsStatus67WithItsLine) {
-    testing::internal::CaptureStdout();
-    std::string mac, phy, image;
-    std::uint32_t exprom = 1;
-    EXPECT_EQ(get_xml_data(kKeyLine, "/nonexistent/update.xml", mac, phy, image, exprom),
-              PROVKIT_ERR_FILE);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Unable to open file! /nonexistent/update.xml\n");
+TEST(GetXmlData, AFileThatCannotBeOpenedIs67WithTheSystemsReason) {
+    const Result<EntryValues> values = get_xml_data(kKeyLine, "/nonexistent/update.xml");
+    ASSERT_FALSE(values);
+    EXPECT_EQ(values.error().status, PROVKIT_ERR_FILE);
+    EXPECT_EQ(values.error().check, Check::update_data_unreadable);
+    EXPECT_EQ(values.error().path, "/nonexistent/update.xml");
+    EXPECT_TRUE(values.error().reason.missing());
 }

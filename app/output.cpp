@@ -1,7 +1,6 @@
-#include "common/report.h"
+#include "app/output.h"
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -15,25 +14,10 @@ void write_to(std::FILE* stream, std::string_view text) {
     std::fflush(stream);
 }
 
-CapturedOutput* capture = nullptr;
-
 } // namespace
 
-CapturedOutput::CapturedOutput(Echo echo) : echo_(echo), outer_(capture) {
-    capture = this;
-}
-
-CapturedOutput::~CapturedOutput() {
-    capture = outer_;
-}
-
 void print_text(std::string_view text) {
-    if (capture != nullptr) {
-        capture->text_.append(text);
-    }
-    if (capture == nullptr || capture->echo_ == CapturedOutput::Echo::on) {
-        write_to(stdout, text);
-    }
+    write_to(stdout, text);
 }
 
 void print_line(std::string_view text, std::string_view value) {
@@ -41,10 +25,6 @@ void print_line(std::string_view text, std::string_view value) {
     line.append(value);
     line.push_back('\n');
     print_text(line);
-}
-
-void print_number_line(std::string_view text, long long value) {
-    print_line(text, std::to_string(value));
 }
 
 void set_program_name(std::string_view name) {
@@ -57,4 +37,22 @@ void print_diagnostic(std::string_view text) {
     line.append(text);
     line.push_back('\n');
     write_to(stderr, line);
+}
+
+void Transcript::text(std::string_view text) {
+    printed_.append(text);
+    if (echo_) {
+        print_text(text);
+    }
+}
+
+void Transcript::line(std::string_view text, std::string_view value) {
+    std::string line(text);
+    line.append(value);
+    line.push_back('\n');
+    this->text(line);
+}
+
+void Transcript::number_line(std::string_view text, long long value) {
+    line(text, std::to_string(value));
 }
