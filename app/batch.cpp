@@ -4,6 +4,7 @@
 #include "app/failure_text.h"
 #include "app/manifest.h"
 #include "app/output.h"
+#include "app/record_file.h"
 #include "app/run_record.h"
 #include "common/hex.h"
 #include "image/image_batch.h"
@@ -19,13 +20,30 @@ namespace {
 
 constexpr std::string_view kManifestName = "manifest.json";
 
-// The directory holding a directory's name: "out/" is out, in ".".
-std::string parent_directory(std::string_view directory) {
+// A directory's name without the separators that may end it: "out/" is out.
+std::string_view bare(std::string_view directory) {
     while (directory.size() > 1 &&
            platform::kPathSeparators.find(directory.back()) != std::string_view::npos) {
         directory.remove_suffix(1);
     }
-    return platform::directory_of(directory);
+    return directory;
+}
+
+// Files the batch holds open besides the waiting images and the bases: standard
+// streams, the update data, the record, the directory, the manifest, a spare few.
+constexpr std::size_t kOtherOpenFiles = 12;
+
+// What the open-file limit leaves for the bases kept open and the images waiting.
+struct OpenFileShares {
+    std::size_t bases = BaseImages::kMostKept;
+    std::size_t images = ImageBatch::kCapacity;
+};
+
+OpenFileShares open_file_shares() {
+    const std::size_t allowed = platform::open_files_allowed();
+    const std::size_t left = allowed > kOtherOpenFiles + 2 ? allowed - kOtherOpenFiles : 2;
+    const std::size_t bases = std::clamp<std::size_t>(left / 4, 1, BaseImages::kMostKept);
+    return {bases, std::clamp<std::size_t>(left - bases, 1, ImageBatch::kCapacity)};
 }
 
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
@@ -44,7 +62,8 @@ class Batch {
   public:
     explicit Batch(const Options& options)
         : options_(options), updateDataPath_(options.positional.front()),
-          outputDirectory_(options.positional.back()), batchLines_(!options.json) {}
+          outputDirectory_(options.positional.back()), shares_(open_file_shares()),
+          batchLines_(!options.json), bases_(shares_.bases) {}
 
     int run() {
         otherFiles_ = files_in_use(updateDataPath_);
@@ -56,12 +75,11 @@ class Batch {
             say_unable_to_record();
             return finish_early(PROVKIT_ERR_FILE);
         }
-        if (platform::Error error;
-            check_update_data(updateDataPath_, check_, error, EntryValuesKept::yes) != PROVKIT_OK) {
+        if (!check_update_data(updateDataPath_, check_, {.keepValues = true, .digest = true})) {
             say_line("Unable to open file! ", updateDataPath_);
             return finish_early(PROVKIT_ERR_FILE);
         }
-        updateDataDigest_ = file_digest(updateDataPath_);
+        updateDataDigest_ = check_.fileDigest;
         if (check_.lineTooLong) {
             say_line("Update data line too long ", updateDataPath_);
             listingStatus_ = PROVKIT_ERR_DATA;
@@ -76,6 +94,10 @@ class Batch {
         if (!prepare_output_directory()) {
             return finish_early(PROVKIT_ERR_FILE);
         }
+        // Images are renamed into place, never written through a name: standard
+        // output's file cannot take them.
+        std::erase_if(otherFiles_,
+                      [](const RunFile& file) { return file.role == "standard output"; });
         if (const std::optional<platform::FileIdentity> own = record_.identity()) {
             otherFiles_.push_back({*own, "the record"});
         }
@@ -141,13 +163,14 @@ class Batch {
             return true;
         }
         print_diagnostic("cannot lock " + outputDirectory_ + ": " +
-                         (error.busy() ? "another batch is writing into it" : error.reason()));
+                         (error.busy() ? "another process holds its lock (a batch writing into it)"
+                                       : error.reason()));
         say_line("Unable to lock output directory ", outputDirectory_);
         return false;
     }
 
     bool could_make_output_directory() {
-        if (const platform::Error error = platform::may_write(parent_directory(outputDirectory_));
+        if (const platform::Error error = platform::may_create(bare(outputDirectory_));
             error.failed()) {
             return refuse_output_directory("cannot create the directory " + outputDirectory_ +
                                            ": " + error.reason());
@@ -161,7 +184,7 @@ class Batch {
             return refuse_output_directory("cannot create the directory " + outputDirectory_ +
                                            ": " + error.reason());
         }
-        const std::string parent = parent_directory(outputDirectory_);
+        const std::string parent = platform::directory_of(bare(outputDirectory_));
         if (const platform::Error error = platform::sync_directory(parent); error.failed()) {
             return refuse_output_directory("cannot flush the directory " + parent + ": " +
                                            error.reason());
@@ -233,8 +256,8 @@ class Batch {
 
     // The next devices, each released from the check once it is written.
     void run_group() {
-        ImageBatch images(hasDirectory_ ? &directory_ : nullptr);
-        std::vector<DeviceSlot> slots(std::min(check_.devices.size(), ImageBatch::kCapacity));
+        ImageBatch images(hasDirectory_ ? &directory_ : nullptr, shares_.images);
+        std::vector<DeviceSlot> slots(std::min(check_.devices.size(), images.capacity()));
         std::vector<std::string_view> imageNames;
         for (DeviceSlot& slot : slots) {
             start_device(check_.devices.front(), check_.values.front(), images, slot);
@@ -400,6 +423,7 @@ class Batch {
     const Options& options_;
     std::string updateDataPath_;
     std::string outputDirectory_;
+    OpenFileShares shares_;
     Transcript batchLines_; // the batch's own lines, not a device's
     std::vector<RunFile> otherFiles_;
     RunRecord record_;

@@ -201,10 +201,9 @@ int extract_blobs(std::string_view image, std::string_view directory) {
 
 int check_update_data_file(std::string_view path, bool jsonReport) {
     UpdateDataCheck check;
-    platform::Error error;
-    if (check_update_data(path, check, error) != PROVKIT_OK) {
+    if (const Result<> checked = check_update_data(path, check); !checked) {
         print_line("Unable to open file! ", path);
-        diagnose("cannot read", path, error.reason());
+        diagnose("cannot read", path, checked.error().reason.reason());
         return PROVKIT_ERR_FILE;
     }
     UpdateDataReport report(path, jsonReport);

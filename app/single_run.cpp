@@ -3,6 +3,7 @@
 #include "app/device_run.h"
 #include "app/failure_text.h"
 #include "app/output.h"
+#include "app/record_file.h"
 #include "app/run_record.h"
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
@@ -15,12 +16,12 @@ namespace {
 constexpr std::size_t kUpdateDataArgument = 4;
 constexpr std::size_t kOutputArgument = 5;
 
-// Opens the record unless it is the update data or the output; the record then
-// joins the files the image may not be written over.
+// Opens the record unless it is the update data, standard output's file (whose
+// own writes would land over its lines) or the output; the record then joins the
+// files the image may not be written over.
 bool open_record(const Options& options, const RunFacts& facts, RunRecord& record,
                  std::vector<RunFile>& others) {
     std::vector<RunFile> inputs(others.begin(), others.end());
-    std::erase_if(inputs, [](const RunFile& file) { return file.role == "standard output"; });
     if (const std::optional<platform::FileIdentity> output =
             platform::identity_of(facts.outputPath)) {
         inputs.push_back({*output, "the output"});
@@ -47,7 +48,10 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
         return id.error().status;
     }
     facts.id = *id;
-    const BoardDataStage stage = readBdp(facts.updateDataPath, *id);
+    // The update data's digest, when the run's facts are kept, is of the bytes read.
+    const bool digests = options.json || options.record;
+    const BoardDataStage stage =
+        readBdp(facts.updateDataPath, *id, digests ? &facts.updateDataDigest : nullptr);
     if (stage.entry) {
         facts.imageName = stage.entry->imageName;
     }
@@ -67,7 +71,7 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
     BaseImages bases;
     ProvisionOptions provision;
     provision.dryRun = options.dryRun;
-    provision.digests = options.json || options.record;
+    provision.digests = digests;
     provision.otherFiles = others;
     const ProvisionOutcome outcome =
         provisionFile(stage.boardData, stage.entry->imageName, facts.outputPath, bases, provision);
@@ -101,10 +105,6 @@ int run_single(const Options& options) {
     RunRecord record;
     facts.status = run_device(options, record, facts, out);
     facts.printed = out.printed();
-    // A refused identifier opens nothing, the update data included.
-    if ((options.json || record.is_open()) && facts.id) {
-        facts.updateDataDigest = file_digest(facts.updateDataPath);
-    }
     if (record.is_open()) {
         append_record(record, facts, out);
     }

@@ -69,8 +69,7 @@ void compare_with_scanner(const std::string& path, const ListedDevice& device,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz::write_scratch_file("update.xml", fuzz::text_of(data, size));
     UpdateDataCheck check;
-    platform::Error error;
-    FUZZ_CHECK(check_update_data(path, check, error, EntryValuesKept::yes) == PROVKIT_OK);
+    FUZZ_CHECK(check_update_data(path, check, {.keepValues = true}));
     FUZZ_CHECK(check.values.size() == check.devices.size());
     for (std::size_t i = 0; i < std::min(check.devices.size(), kDevicesCompared); ++i) {
         compare_with_scanner(path, check.devices[i], *check.values[i]);

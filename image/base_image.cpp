@@ -7,12 +7,6 @@
 
 using namespace layout;
 
-namespace {
-
-constexpr std::size_t kOpenBasesKept = 16;
-
-} // namespace
-
 Result<std::shared_ptr<BaseImage>> open_base_image(std::string_view path) {
     OpenedImage opened;
     platform::Error error;
@@ -62,7 +56,7 @@ Result<std::shared_ptr<BaseImage>> BaseImages::open(std::string_view path) {
     if (const auto found = opened_.find(path); found != opened_.end()) {
         return found->second;
     }
-    if (opened_.size() >= kOpenBasesKept) {
+    if (opened_.size() >= kept_) {
         opened_.clear();
     }
     Result<std::shared_ptr<BaseImage>> base = open_base_image(path);

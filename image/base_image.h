@@ -55,8 +55,12 @@ Result<DigestValue> base_digest(BaseImage& base);
 // devices name it. A few are kept open at a time.
 class BaseImages {
   public:
+    explicit BaseImages(std::size_t kept = kMostKept) : kept_(kept) {}
     Result<std::shared_ptr<BaseImage>> open(std::string_view path);
 
+    static constexpr std::size_t kMostKept = 16;
+
   private:
+    std::size_t kept_;
     std::map<std::string, std::shared_ptr<BaseImage>, std::less<>> opened_;
 };

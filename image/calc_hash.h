@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/failure.h"
+#include "common/sha256_stream.h"
 #include "image/layout.h"
 #include "platform/platform.h"
 
@@ -8,34 +9,14 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <tuple>
 
 using Digest = std::span<std::uint8_t, layout::kDigestSize>;
-using DigestValue = std::array<std::uint8_t, layout::kDigestSize>;
+static_assert(layout::kDigestSize == std::tuple_size_v<DigestValue>);
 
 // SHA-256 of source into destination, which is written only on success; fails
 // with 75 (digest_library) when the library reports an error.
 Result<> calcHash(Digest destination, std::span<const std::uint8_t> source);
-
-// SHA-256 over bytes that arrive in pieces, for whole files hashed block by
-// block: a batch hashes every image it writes, so this uses the processor's SHA
-// instructions where the system's library has them (sha256_stream_*.cpp).
-class HashStream {
-  public:
-    HashStream();
-    ~HashStream();
-    HashStream(const HashStream&) = delete;
-    HashStream& operator=(const HashStream&) = delete;
-
-    void add(std::span<const std::uint8_t> bytes);
-    // The digest of everything added; 75 (digest_library) when the library
-    // failed on the way.
-    Result<DigestValue> finish();
-
-  private:
-    struct State;
-    std::unique_ptr<State> state_;
-    bool failed_ = false;
-};
 
 // Adds count bytes of file from offset to hash, block by block. Fails with 67
 // (base_unread, no path) when the file ends before count is met (reason clear)

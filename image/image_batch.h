@@ -23,9 +23,11 @@ class ImageBatch {
     static_assert(kCapacity < platform::kRemovalSlots);
 
     // directory outlives the batch; none for a dry run into a directory it would make.
-    explicit ImageBatch(const platform::Directory* directory) : directory_(directory) {}
+    // At most capacity images wait at once (each holds a file open).
+    explicit ImageBatch(const platform::Directory* directory, std::size_t capacity = kCapacity)
+        : directory_(directory), capacity_(capacity) {}
 
-    bool full() const { return waiting_.size() >= kCapacity; }
+    std::size_t capacity() const { return capacity_; }
 
     // Provisions boardData's image for name (path is how messages name it);
     // unless it failed, or the run is dry, the image then waits for commit().
@@ -39,5 +41,6 @@ class ImageBatch {
 
   private:
     const platform::Directory* directory_;
+    std::size_t capacity_;
     std::vector<std::unique_ptr<OutputFile>> waiting_;
 };

@@ -198,8 +198,7 @@ Result<> OutputFile::create_temporary() {
 
 void OutputFile::name_temporary(std::string name) {
     temporary_ = std::move(name);
-    removal_ = platform::remove_on_termination_signal(
-        platform::joined_path(directory_->path(), temporary_));
+    removal_ = platform::remove_on_termination_signal(*directory_, temporary_);
 }
 
 void OutputFile::forget_temporary() {
@@ -299,19 +298,32 @@ Result<> OutputFile::check(std::string_view path) {
         return fail(Check::output_refused, path,
                     platform::open_existing_for_writing(path, directory));
     }
-    const platform::Error error = platform::may_write(path);
-    return error.failed() ? Result<>(fail(Check::output_refused, path, error)) : Result<>();
+    if (const platform::Error error = platform::may_write(path); error.failed()) {
+        return fail(Check::output_refused, path, error);
+    }
+    // A regular file is replaced by a rename in its own directory, links followed.
+    std::string target;
+    if (info.kind != platform::FileKind::regular ||
+        platform::resolved_path(path, target).failed()) {
+        return {};
+    }
+    const platform::Error error =
+        platform::may_replace_in(platform::directory_of(target), platform::last_name_of(target));
+    return error.failed() ? Result<>(fail(Check::output_unrenamed, target, error)) : Result<>();
 }
 
 Result<> OutputFile::check_in(const platform::Directory& directory, std::string_view name) {
     const std::string path = platform::joined_path(directory.path(), name);
+    if (const platform::Error error = platform::may_write(directory.path()); error.failed()) {
+        return fail(Check::temporary_uncreated, directory.path(), error);
+    }
+    // Nothing at the name is opened: a directory there refuses the rename, as the
+    // sticky bit may.
     platform::FileInfo info;
     if (!platform::info_of_entry(directory, name, info).failed() &&
         info.kind == platform::FileKind::directory) {
-        platform::File opened;
-        return fail(Check::output_refused, path, platform::open_existing_for_writing(path, opened));
+        return fail(Check::output_unrenamed, path, platform::rename_refusal_of_directory());
     }
-    const platform::Error error = platform::may_write(directory.path());
-    return error.failed() ? Result<>(fail(Check::temporary_uncreated, directory.path(), error))
-                          : Result<>();
+    const platform::Error error = platform::may_replace_in(directory.path(), name);
+    return error.failed() ? Result<>(fail(Check::output_unrenamed, path, error)) : Result<>();
 }

@@ -95,14 +95,25 @@ std::optional<Failure> other_file(std::optional<platform::FileIdentity> output,
     return std::nullopt;
 }
 
-// The refusals of the output that need nothing opened: a named output may not name
-// the base; a chosen name is never followed, so it is looked at once open.
-std::optional<Failure> output_refused(const BaseImage& base, const ImageTarget& target,
-                                      const ProvisionOptions& options) {
-    if (target.chosen) {
+// What a chosen name has now, itself: it is never followed.
+std::optional<platform::FileIdentity> entry_at(const ImageTarget& target) {
+    platform::FileInfo info;
+    if (target.directory == nullptr ||
+        platform::info_of_entry(*target.directory, target.name, info).failed()) {
         return std::nullopt;
     }
-    const std::optional<platform::FileIdentity> output = platform::identity_of(target.path);
+    return info.identity;
+}
+
+// The refusals of the output that need nothing opened: it may not be the base or,
+// in a dry run, another file of the run (a real run looks at what it opened).
+std::optional<Failure> output_refused(const BaseImage& base, const ImageTarget& target,
+                                      const ProvisionOptions& options) {
+    if (target.chosen && !options.dryRun) {
+        return std::nullopt;
+    }
+    const std::optional<platform::FileIdentity> output =
+        target.chosen ? entry_at(target) : platform::identity_of(target.path);
     if (output == base.identity) {
         return failure_of(PROVKIT_ERR_FILE, Check::output_is_base, target.path);
     }

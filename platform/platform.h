@@ -121,6 +121,15 @@ bool is_link(std::string_view path);
 // Whether this process may write path (a directory: create files in it), as the
 // system would decide for an open; nothing is opened.
 Error may_write(std::string_view path);
+// Whether this process may put a new file in place of name in directory by a
+// rename: the directory writable and, where it is sticky, the name this user's
+// or the directory's, or the process privileged.
+Error may_replace_in(std::string_view directory, std::string_view name);
+// Whether this process may create path (a file or directory): nothing has the
+// name, a link included, and its directory is writable.
+Error may_create(std::string_view path);
+// The error a rename onto a directory meets.
+Error rename_refusal_of_directory();
 
 Error info_of(const File& file, FileInfo& info);
 Error info_of_path(std::string_view path, FileInfo& info);
@@ -172,6 +181,9 @@ Error start_writeback(const File& file);
 Error set_permissions(const File& file, std::uint32_t permissions);
 Error set_owner(const File& file, std::uint32_t owner, std::uint32_t group);
 Error set_group(const File& file, std::uint32_t group);
+// How many files this process may have open at once.
+std::size_t open_files_allowed();
+
 // The permission bits a newly created file gets: 0666 less the creation mask.
 std::uint32_t new_file_permissions();
 
@@ -223,11 +235,12 @@ Error make_unique_directory(std::string_view prefix, std::string& path);
 // the writer reports, rather than a signal that ends the process.
 void keep_running_on_broken_pipes_and_size_limits();
 // On an interrupt, termination or hang-up signal, removes every file named here
-// and not forgotten since, then ends the process by that signal. At most
-// kRemovalSlots names at a time; past that a name gets kNoRemoval and stays.
+// (through its directory's handle, which must stay open meanwhile) and not
+// forgotten since, then ends the process by that signal. At most kRemovalSlots
+// names at a time; past that a name gets kNoRemoval and stays.
 inline constexpr std::size_t kRemovalSlots = 128;
 inline constexpr std::size_t kNoRemoval = kRemovalSlots;
-std::size_t remove_on_termination_signal(std::string_view path);
+std::size_t remove_on_termination_signal(const Directory& directory, std::string_view name);
 void forget_removal_on_termination_signal(std::size_t slot);
 
 // Holds back the interrupt, termination and hang-up signals while it lives, so

@@ -11,6 +11,7 @@
 #include <random>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,13 +166,17 @@ Error info_by_name(std::string_view path, int (*examine)(const char*, struct sta
 
 // The names a signal handler removes, each set and cleared with the signals
 // blocked, so the handler, which may not allocate, only reads them.
-char* pending_removals[kRemovalSlots] = {};
+struct PendingRemoval {
+    int directory = -1;
+    char* name = nullptr;
+};
+PendingRemoval pending_removals[kRemovalSlots] = {};
 constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void remove_pending_and_die(int signal) {
-    for (const char* path : pending_removals) {
-        if (path != nullptr) {
-            ::unlink(path);
+    for (const PendingRemoval& removal : pending_removals) {
+        if (removal.name != nullptr) {
+            ::unlinkat(removal.directory, removal.name, 0);
         }
     }
     ::signal(signal, SIG_DFL);
@@ -264,11 +269,29 @@ Error create_new(std::string_view path, File& file) {
 }
 
 Error open_appending(std::string_view path, File& file) {
-    const Error opened = open_with(path, O_RDWR | O_APPEND | O_CREAT, file, kNewFileMode);
-    // A file this user may write but not read still takes lines.
-    return opened.code == EACCES
-               ? open_with(path, O_WRONLY | O_APPEND | O_CREAT, file, kNewFileMode)
-               : opened;
+    // Read as well, to mend a torn last line; but never a FIFO's own reader, which
+    // would hold every line it writes: a FIFO is opened to write only, waiting for
+    // its reader as it always has.
+    File opened;
+    Error error = open_with(path, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK, opened, kNewFileMode);
+    if (error.code == EACCES) {
+        // A file this user may write but not read still takes lines.
+        error = open_with(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK, opened, kNewFileMode);
+    }
+    if (error.failed() && error.code != ENXIO) {
+        return error;
+    }
+    struct stat status {};
+    if (error.code == ENXIO || (::fstat(fd_of(opened), &status) == 0 && S_ISFIFO(status.st_mode))) {
+        opened.close();
+        return open_with(path, O_WRONLY | O_APPEND, file);
+    }
+    const int flags = ::fcntl(fd_of(opened), F_GETFL);
+    if (flags < 0 || ::fcntl(fd_of(opened), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return last_error();
+    }
+    file = std::move(opened);
+    return success();
 }
 
 bool is_link(std::string_view path) {
@@ -288,6 +311,39 @@ Error may_write(std::string_view path) {
     }
     const int wanted = S_ISDIR(status.st_mode) ? W_OK | X_OK : W_OK;
     return ::faccessat(AT_FDCWD, name.c_str(), wanted, AT_EACCESS) == 0 ? success() : last_error();
+}
+
+Error may_replace_in(std::string_view directory, std::string_view name) {
+    if (const Error writable = may_write(directory); writable.failed()) {
+        return writable;
+    }
+    const std::string folder = terminated(directory);
+    const std::string entry = terminated(joined_path(directory, name));
+    struct stat dir {};
+    struct stat target {};
+    if (::stat(folder.c_str(), &dir) != 0 || (dir.st_mode & S_ISVTX) == 0 ||
+        ::lstat(entry.c_str(), &target) != 0) {
+        return success();
+    }
+    const uid_t user = ::geteuid();
+    const bool allowed = user == 0 || user == dir.st_uid || user == target.st_uid;
+    return allowed ? success() : Error{EPERM};
+}
+
+Error rename_refusal_of_directory() {
+    return Error{EISDIR};
+}
+
+Error may_create(std::string_view path) {
+    const std::string name = terminated(path);
+    struct stat status {};
+    if (name.empty()) {
+        return Error{ENOENT};
+    }
+    if (::lstat(name.c_str(), &status) == 0) {
+        return Error{EEXIST};
+    }
+    return may_write(directory_of(path));
 }
 
 Error info_of(const File& file, FileInfo& info) {
@@ -519,6 +575,14 @@ Error set_group(const File& file, std::uint32_t group) {
     return ::fchown(fd_of(file), static_cast<uid_t>(-1), group) == 0 ? success() : last_error();
 }
 
+std::size_t open_files_allowed() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return SIZE_MAX;
+    }
+    return static_cast<std::size_t>(limit.rlim_cur);
+}
+
 std::uint32_t new_file_permissions() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -685,19 +749,19 @@ void keep_running_on_broken_pipes_and_size_limits() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
-std::size_t remove_on_termination_signal(std::string_view path) {
+std::size_t remove_on_termination_signal(const Directory& directory, std::string_view name) {
     static const bool installed = (install_termination_handlers(), true);
     (void)installed;
-    const std::string name = terminated(path);
+    const std::string entry = terminated(name);
     std::size_t slot = kNoRemoval;
-    if (name.empty()) {
+    if (entry.empty()) {
         return slot;
     }
     const TerminationSignalsHeld held;
     for (std::size_t i = 0; i < kRemovalSlots && slot == kNoRemoval; ++i) {
-        if (pending_removals[i] == nullptr) {
-            pending_removals[i] = ::strdup(name.c_str());
-            slot = pending_removals[i] != nullptr ? i : kNoRemoval;
+        if (pending_removals[i].name == nullptr) {
+            pending_removals[i] = {fd_of(directory.handle()), ::strdup(entry.c_str())};
+            slot = pending_removals[i].name != nullptr ? i : kNoRemoval;
         }
     }
     return slot;
@@ -708,8 +772,8 @@ void forget_removal_on_termination_signal(std::size_t slot) {
         return;
     }
     const TerminationSignalsHeld held;
-    std::free(pending_removals[slot]);
-    pending_removals[slot] = nullptr;
+    std::free(pending_removals[slot].name);
+    pending_removals[slot] = {};
 }
 
 TerminationSignalsHeld::TerminationSignalsHeld() {

@@ -428,6 +428,23 @@ Error may_write(std::string_view path) {
     return readOnlyFile ? Error{ERROR_ACCESS_DENIED} : success();
 }
 
+// No sticky directories here: a writable folder is the whole rule.
+Error may_replace_in(std::string_view directory, std::string_view) {
+    return may_write(directory);
+}
+
+Error rename_refusal_of_directory() {
+    return Error{ERROR_ACCESS_DENIED};
+}
+
+Error may_create(std::string_view path) {
+    FileInfo info;
+    if (!info_of_name(path, info).failed()) {
+        return Error{ERROR_ALREADY_EXISTS};
+    }
+    return may_write(directory_of(path));
+}
+
 bool is_link(std::string_view path) {
     const std::wstring name = native(path);
     if (name.empty()) {
@@ -651,6 +668,11 @@ Error set_group(const File&, std::uint32_t) {
     return Error{kUnsupported};
 }
 
+// Handles are bounded by memory alone here.
+std::size_t open_files_allowed() {
+    return SIZE_MAX;
+}
+
 std::uint32_t new_file_permissions() {
     return kNewFilePermissions;
 }
@@ -772,7 +794,8 @@ Error make_unique_directory(std::string_view prefix, std::string& path) {
 // A write to a closed pipe fails with an error here, and there is no size limit signal.
 void keep_running_on_broken_pipes_and_size_limits() {}
 
-std::size_t remove_on_termination_signal(std::string_view path) {
+std::size_t remove_on_termination_signal(const Directory& directory, std::string_view name) {
+    const std::string path = joined_path(directory.path(), name);
     static const bool installed = ::SetConsoleCtrlHandler(remove_pending_and_end, TRUE) != 0;
     (void)installed;
     const std::wstring name = native(path);

@@ -69,9 +69,9 @@ Result<BoardData> decode_board_data(const EntryValues& values) {
     return boardData;
 }
 
-BoardDataStage readBdp(std::string_view path, DeviceId id) {
+BoardDataStage readBdp(std::string_view path, DeviceId id, std::optional<DigestValue>* fileDigest) {
     BoardDataStage stage;
-    Result<EntryValues> entry = get_xml_data(format_device_key(id), path);
+    Result<EntryValues> entry = get_xml_data(format_device_key(id), path, fileDigest);
     if (!entry) {
         stage.failure = entry.error();
         return stage;

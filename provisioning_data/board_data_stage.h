@@ -36,5 +36,7 @@ struct BoardDataStage {
     Failure failure;
 };
 
-// The board-data stage: finds the device's entry and decodes its blobs.
-BoardDataStage readBdp(std::string_view path, DeviceId id);
+// The board-data stage: finds the device's entry and decodes its blobs; with
+// fileDigest, also the digest of the update data as read (see get_xml_data).
+BoardDataStage readBdp(std::string_view path, DeviceId id,
+                       std::optional<DigestValue>* fileDigest = nullptr);

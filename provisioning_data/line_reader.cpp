@@ -25,7 +25,16 @@ bool LineReader::refill() {
     if (!error_.failed()) {
         error_ = error;
     }
+    if (hash_ != nullptr) {
+        hash_->add(std::span(reinterpret_cast<const std::uint8_t*>(buffer_.data()), count));
+    }
     return end_ > 0;
+}
+
+bool LineReader::read_to_end() {
+    while (refill()) {
+    }
+    return !error_.failed();
 }
 
 // Holds at most the cap and a line end, so a line past the cap costs no more.

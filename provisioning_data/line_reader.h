@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/sha256_stream.h"
 #include "platform/platform.h"
 
 #include <array>
@@ -32,6 +33,12 @@ class LineReader {
     // True once a line was longer than max_length; it and the lines after it are not read.
     bool line_too_long() const { return line_too_long_; }
 
+    // Adds every byte read from now on to hash, so that the file's digest is of
+    // the very bytes the lines came from.
+    void hash_into(HashStream& hash) { hash_ = &hash; }
+    // Reads the rest of the file, for its digest; false when a read fails.
+    bool read_to_end();
+
   private:
     bool refill();
     bool append_within_cap(const char* bytes, std::size_t count);
@@ -47,4 +54,5 @@ class LineReader {
     std::string gathered_; // a line that runs past the buffer, or lost its carriage return
     platform::Error error_;
     bool line_too_long_ = false;
+    HashStream* hash_ = nullptr;
 };

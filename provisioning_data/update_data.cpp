@@ -109,12 +109,23 @@ bool take_entry_line(std::string_view line, EntryValues& values) {
     return take_entry_tags(find_entry_tags(line), values);
 }
 
-Result<EntryValues> get_xml_data(std::string_view key, std::string_view path) {
+bool is_regular(const platform::File& file) {
+    platform::FileInfo info;
+    return !platform::info_of(file, info).failed() && info.kind == platform::FileKind::regular;
+}
+
+Result<EntryValues> get_xml_data(std::string_view key, std::string_view path,
+                                 std::optional<DigestValue>* fileDigest) {
     platform::File file;
     if (const platform::Error error = platform::open_for_reading(path, file); error.failed()) {
         return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, error);
     }
     LineReader reader(file);
+    HashStream hash;
+    const bool hashed = fileDigest != nullptr && is_regular(file);
+    if (hashed) {
+        reader.hash_into(hash);
+    }
     EntryValues values;
     bool inEntry = false;
     bool entryEnded = false;
@@ -127,6 +138,11 @@ Result<EntryValues> get_xml_data(std::string_view key, std::string_view path) {
             inEntry = true;
             entryEnded =
                 take_entry_line(std::string_view(line).substr(*keyAt + key.size()), values);
+        }
+    }
+    if (hashed && reader.read_to_end()) {
+        if (const Result<DigestValue> digest = hash.finish()) {
+            *fileDigest = *digest;
         }
     }
     // A file that fails to read is not a file without the entry.

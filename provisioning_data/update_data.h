@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/failure.h"
+#include "common/sha256_stream.h"
 
 #include <cstdint>
 #include <optional>
@@ -76,5 +77,12 @@ bool take_entry_line(std::string_view line, EntryValues& values);
 // give (a value stays as EntryValues starts it unless a tag of the entry writes
 // it). Fails with 67 when the file cannot be opened or read (update_data_unreadable,
 // with the system's reason), 69 when a line it reads is too long (line_too_long)
-// or no line opens the entry (no_entry).
-Result<EntryValues> get_xml_data(std::string_view key, std::string_view path);
+// or no line opens the entry (no_entry). With fileDigest, a regular file is read
+// to its end, found or not, and fileDigest takes the SHA-256 of the bytes read (a
+// pipe's is not taken, as it always was).
+Result<EntryValues> get_xml_data(std::string_view key, std::string_view path,
+                                 std::optional<DigestValue>* fileDigest = nullptr);
+
+// The file open for reading, and whether it is a regular file, whose bytes can be
+// hashed as they are read.
+bool is_regular(const platform::File& file);

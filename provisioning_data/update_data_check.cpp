@@ -120,8 +120,7 @@ struct Reader {
 // read whole closes them all at once.
 class Scan {
   public:
-    Scan(UpdateDataCheck& check, EntryValuesKept kept)
-        : check_(check), keepValues_(kept == EntryValuesKept::yes) {}
+    Scan(UpdateDataCheck& check, bool keepValues) : check_(check), keepValues_(keepValues) {}
 
     void take(std::size_t number, std::string_view line) {
         if (firstListed_.empty()) {
@@ -621,27 +620,35 @@ std::string_view UpdateDataCheck::hold(std::string_view text) {
     return *texts_.emplace(text).first;
 }
 
-Status check_update_data(std::string_view path, UpdateDataCheck& check, platform::Error& error,
-                         EntryValuesKept kept) {
+Result<> check_update_data(std::string_view path, UpdateDataCheck& check,
+                           const CheckOptions& options) {
     platform::File file;
-    error = platform::open_for_reading(path, file);
-    if (error.failed()) {
-        return PROVKIT_ERR_FILE;
+    if (const platform::Error error = platform::open_for_reading(path, file); error.failed()) {
+        return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, error);
     }
     LineReader reader(file);
-    Scan scan(check, kept);
+    HashStream hash;
+    const bool hashed = options.digest && is_regular(file);
+    if (hashed) {
+        reader.hash_into(hash);
+    }
+    Scan scan(check, options.keepValues);
     std::size_t number = 0;
     for (std::string_view line; reader.next_view(line);) {
         scan.take(++number, line);
     }
     if (reader.failed()) {
-        error = reader.error();
-        return PROVKIT_ERR_FILE;
+        return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, reader.error());
     }
     if (reader.line_too_long()) {
         check.lineTooLong = true;
         scan.stop_at_long_line(number + 1);
     }
     scan.finish();
-    return PROVKIT_OK;
+    if (hashed && reader.read_to_end()) {
+        if (const Result<DigestValue> digest = hash.finish()) {
+            check.fileDigest = *digest;
+        }
+    }
+    return {};
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "common/device_id.h"
-#include "common/status.h"
+#include "common/failure.h"
+#include "common/sha256_stream.h"
 #include "platform/platform.h"
 #include "provisioning_data/update_data.h"
 
@@ -44,8 +45,9 @@ struct UpdateDataCheck {
     // Beside devices, only when the check was asked to keep them: each entry's
     // values, shared by the devices the entry gives the same values.
     std::deque<std::shared_ptr<const EntryValues>> values;
-    std::vector<Finding> findings; // by line
-    bool lineTooLong = false;      // the reading ended at a line past the cap
+    std::vector<Finding> findings;         // by line
+    bool lineTooLong = false;              // the reading ended at a line past the cap
+    std::optional<DigestValue> fileDigest; // of a regular file's bytes as read, when asked
 
     // The check's own copy of text, alive as long as the check.
     std::string_view hold(std::string_view text);
@@ -54,12 +56,14 @@ struct UpdateDataCheck {
     std::unordered_set<std::string> texts_;
 };
 
-// Whether the check keeps each device's entry values (for a batch that writes them).
-enum class EntryValuesKept { no, yes };
+struct CheckOptions {
+    bool keepValues = false; // each device's entry values, for a batch that writes them
+    bool digest = false;     // the SHA-256 of a regular file's bytes as they were read
+};
 
 // Reads the update-data file once, in time linear in its size and with memory
 // for its longest line and a few words a device. Image names are looked up
-// relative to the working directory. 0, or 67 when it cannot be read, with the
-// system's reason in error.
-Status check_update_data(std::string_view path, UpdateDataCheck& check, platform::Error& error,
-                         EntryValuesKept kept = EntryValuesKept::no);
+// relative to the working directory. Fails with 67 (update_data_unreadable, the
+// system's reason) when it cannot be read.
+Result<> check_update_data(std::string_view path, UpdateDataCheck& check,
+                           const CheckOptions& options = {});

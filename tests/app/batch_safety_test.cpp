@@ -145,7 +145,9 @@ TEST_F(BatchSafety, ASecondBatchIntoTheSameDirectoryIsRefusedWhileTheFirstRuns) 
     const RunResult firstDone = first.wait();
     EXPECT_EQ(second.status, 67);
     EXPECT_EQ(second.out, "Unable to lock output directory out\n");
-    EXPECT_EQ(second.err, "fwbforge2: cannot lock out: another batch is writing into it\n");
+    EXPECT_EQ(
+        second.err,
+        "fwbforge2: cannot lock out: another process holds its lock (a batch writing into it)\n");
     EXPECT_EQ(firstDone.status, 0);
     const json manifest = json::parse(read_file(dir / "out" / "manifest.json"));
     ASSERT_EQ(manifest["devices"].size(), 80u);
@@ -208,4 +210,58 @@ TEST_F(BatchSafety, ABatchNeverReplacesItsOwnInputsOrRecord) {
             EXPECT_TRUE(fs::exists(dir / "out" / "manifest.json"));
         }
     }
+}
+
+struct DryRunCase {
+    std::string name;
+    std::string outdir;
+    std::optional<std::uint32_t> user;
+};
+
+// A dry run meets every refusal the batch would meet, with the same lines: a name
+// that is an input, another user's file in a sticky directory, a directory that
+// cannot be made. Only the closing lines differ, where a device succeeds.
+TEST_F(BatchSafety, ADryRunOfABatchFailsWhereTheBatchWould) {
+    if (kOnWindows) {
+        GTEST_SKIP() << "links, sticky directories and owners are POSIX's";
+    }
+    std::vector<DryRunCase> cases = {
+        {"an image's name is the update data", "linked", std::nullopt},
+        {"the directory a dangling link", "dangling", std::nullopt},
+    };
+    fs::create_directory(dir / "linked");
+    fs::create_hard_link(dir / "update.xml", dir / "linked" / kFirst);
+    fs::create_symlink("nowhere", dir / "dangling");
+    if (const std::optional<std::uint32_t> nobody = ordinary_user()) {
+        fs::create_directory(dir / "sticky");
+        fs::permissions(dir / "sticky", fs::perms(01777));
+        write_file(dir / "sticky" / kSecond, "root's image");
+        fs::permissions(dir / "sticky" / kSecond, fs::perms(0666));
+        cases.push_back({"another user's file in a sticky directory", "sticky", nobody});
+    }
+    for (const DryRunCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunOptions options{.user = c.user};
+        const RunResult dry = forge({"--all", "--dry-run", "update.xml", c.outdir}, options);
+        const RunResult real = forge({"--all", "update.xml", c.outdir}, options);
+        EXPECT_NE(real.status, 0);
+        EXPECT_EQ(dry.status, real.status);
+        EXPECT_EQ(dry.err, real.err);
+        // The lines up to each device's end are the same; only a success closes otherwise.
+        const auto failures = [](const std::string& out) {
+            std::string kept;
+            for (std::size_t at = 0; at < out.size();) {
+                const std::size_t end = out.find('\n', at) + 1;
+                const std::string line = out.substr(at, end - at);
+                if (line.find("returns") != std::string::npos || line.starts_with("Unable to") ||
+                    line.starts_with("fwbforge2:")) {
+                    kept += line;
+                }
+                at = end;
+            }
+            return kept;
+        };
+        EXPECT_EQ(failures(dry.out), failures(real.out));
+    }
+    EXPECT_EQ(read_file(dir / "update.xml"), read_file(dir / "linked" / kFirst));
 }

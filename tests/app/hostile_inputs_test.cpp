@@ -144,6 +144,12 @@ TEST_F(HostileInputs, AnOutputOrRecordThatNamesAnotherFileOfTheRunIsRefused) {
          diagnostic("fwbforge2", "the record old.fwb is the output")},
     };
     if (!kOnWindows) {
+        // Standard output is a pipe here; its own writes would land over the record's lines.
+        cases.push_back({"record is standard output's file",
+                         {"--record", "/dev/stdout"},
+                         "out.fwb",
+                         "Unable to write record /dev/stdout\n",
+                         diagnostic("fwbforge2", "the record /dev/stdout is standard output")});
         fs::create_symlink("update.xml", dir / "soft.xml");
         cases.push_back(
             {"output is a link to the update data",
@@ -172,13 +178,14 @@ TEST_F(HostileInputs, ATornLastLineOfTheRecordIsCutBackBeforeTheNextLine) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"a torn line after whole ones", "{\"a\":1}\n{\"b\":2}\n{\"vers"},
         {"nothing but a torn line", "{\"version\":\"0.3"},
-        {"a torn line longer than a block", "{\"a\":1}\n" + std::string(200000, 'x')},
+        {"a torn line longer than a block", "{\"a\":1}\n{" + std::string(200000, 'x')},
         {"whole lines only", "{\"a\":1}\n"},
         {"an empty record", ""},
     };
     for (const auto& [name, before] : cases) {
         write_file(dir / "runs.jsonl", before);
-        ASSERT_EQ(forge({"--record", "runs.jsonl"}, "update.xml", "out.fwb").status, 0) << name;
+        const RunResult r = forge({"--record", "runs.jsonl"}, "update.xml", "out.fwb");
+        ASSERT_EQ(r.status, 0) << name << r.err;
         const std::string after = read_file(dir / "runs.jsonl");
         const std::size_t kept =
             before.rfind('\n') == std::string::npos ? 0 : before.rfind('\n') + 1;
@@ -187,6 +194,25 @@ TEST_F(HostileInputs, ATornLastLineOfTheRecordIsCutBackBeforeTheNextLine) {
         ASSERT_FALSE(added.empty()) << name;
         EXPECT_EQ(added.find('\n'), added.size() - 1) << name << ": one whole line added";
         EXPECT_EQ(nlohmann::json::parse(added)["status"], 0) << name;
+    }
+}
+
+// A record named by mistake (another file, an image) is not cut or appended to:
+// only a file of JSON lines is a record.
+TEST_F(HostileInputs, AFileThatHoldsNoJsonLinesIsNoRecord) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a base image", base},
+        {"text after whole lines", "{\"a\":1}\nsomething else"},
+    };
+    for (const auto& [name, bytes] : cases) {
+        write_file(dir / "runs.jsonl", bytes);
+        const RunResult r = forge({"--record", "runs.jsonl"}, "update.xml", "out.fwb");
+        EXPECT_EQ(r.status, 67) << name;
+        EXPECT_TRUE(r.out.ends_with("Unable to write record runs.jsonl\n")) << name;
+        EXPECT_EQ(r.err, diagnostic("fwbforge2", "cannot append to the record runs.jsonl: it holds "
+                                                 "something other than JSON lines"))
+            << name;
+        EXPECT_TRUE(read_file(dir / "runs.jsonl") == bytes) << name;
     }
 }
 

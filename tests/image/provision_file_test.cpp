@@ -31,10 +31,20 @@ TEST(ProvisionFile, ReturnsWhatFailedWithItsStatusAndFileBeforeWritingAnything) 
     std::vector<OutcomeCase> cases = {
         {"written", kBase, "out.fwb", false, PROVKIT_OK, Check::none, ""},
         {"a dry run", kBase, "out.fwb", true, PROVKIT_OK, Check::none, ""},
-        {"a region too small", {16 * 1024, 0x2000, 288 + 4, 3}, "out.fwb", false, PROVKIT_ERR_DATA,
-         Check::region_too_small, "base.fwb"},
-        {"a region inside the header", {16 * 1024, 0x1000, 0x400, 3}, "out.fwb", false,
-         PROVKIT_ERR_DATA, Check::region_outside, "base.fwb"},
+        {"a region too small",
+         {16 * 1024, 0x2000, 288 + 4, 3},
+         "out.fwb",
+         false,
+         PROVKIT_ERR_DATA,
+         Check::region_too_small,
+         "base.fwb"},
+        {"a region inside the header",
+         {16 * 1024, 0x1000, 0x400, 3},
+         "out.fwb",
+         false,
+         PROVKIT_ERR_DATA,
+         Check::region_outside,
+         "base.fwb"},
         {"the output is the base", kBase, "base.fwb", false, PROVKIT_ERR_FILE,
          Check::output_is_base, "base.fwb"},
         {"the output is another file of the run", kBase, "other", false, PROVKIT_ERR_FILE,
@@ -68,8 +78,8 @@ TEST(ProvisionFile, ReturnsWhatFailedWithItsStatusAndFileBeforeWritingAnything) 
         EXPECT_EQ(outcome.failure.check, c.check);
         const std::string path = c.path.starts_with('/') ? c.path : utf8_of(dir / c.path);
         EXPECT_EQ(outcome.failure.path, c.path.empty() ? "" : path);
-        EXPECT_EQ(fs::exists(dir / "out.fwb"), c.output == "out.fwb" && c.status == PROVKIT_OK &&
-                                                   !c.dryRun);
+        EXPECT_EQ(fs::exists(dir / "out.fwb"),
+                  c.output == "out.fwb" && c.status == PROVKIT_OK && !c.dryRun);
         EXPECT_EQ(read_file(dir / "other"), "another file of the run");
         if (c.status == PROVKIT_OK) {
             ASSERT_TRUE(outcome.outputDigest.has_value());
@@ -96,9 +106,8 @@ TEST(ImageBatch, PutsItsImagesInPlaceAndSaysWhichFailed) {
     ImageBatch batch(&out);
     BaseImages bases;
     for (const std::string name : {"first.fwb", "taken.fwb", "last.fwb"}) {
-        const ProvisionOutcome outcome =
-            batch.add(small_board_data(), utf8_of(dir / "base.fwb"), name,
-                      utf8_of(dir / "out" / name), bases, {});
+        const ProvisionOutcome outcome = batch.add(small_board_data(), utf8_of(dir / "base.fwb"),
+                                                   name, utf8_of(dir / "out" / name), bases, {});
         EXPECT_FALSE(outcome.failure.failed()) << name;
         EXPECT_FALSE(fs::is_regular_file(dir / "out" / name)) << name << " waits";
     }

@@ -38,8 +38,7 @@ Checked check_content(const TempDir& dir, std::string_view content,
                       bool (*drop)(std::string_view) = nullptr) {
     write_file(dir / "update.xml", content);
     UpdateDataCheck check;
-    platform::Error error;
-    EXPECT_EQ(check_update_data(utf8_of(dir / "update.xml"), check, error), PROVKIT_OK);
+    EXPECT_TRUE(check_update_data(utf8_of(dir / "update.xml"), check));
     Checked checked;
     checked.devices = check.devices.size();
     for (const Finding& finding : check.findings) {
@@ -305,8 +304,7 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
     for (const ListedCase& c : cases) {
         write_file(dir / "update.xml", c.content);
         UpdateDataCheck check;
-        platform::Error error;
-        ASSERT_EQ(check_update_data(utf8_of(dir / "update.xml"), check, error), PROVKIT_OK);
+        ASSERT_TRUE(check_update_data(utf8_of(dir / "update.xml"), check));
         ASSERT_EQ(check.devices.size(), c.devices.size()) << c.name;
         for (std::size_t i = 0; i < c.devices.size(); ++i) {
             const ListedDevice& device = check.devices[i];
@@ -328,9 +326,10 @@ TEST(CheckUpdateData, GivesEachDeviceWhatTheScannerWould) {
         }
     }
     UpdateDataCheck check;
-    platform::Error error;
-    EXPECT_EQ(check_update_data(utf8_of(dir / "missing.xml"), check, error), PROVKIT_ERR_FILE);
-    EXPECT_TRUE(error.missing());
+    const Result<> missing = check_update_data(utf8_of(dir / "missing.xml"), check);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().status, PROVKIT_ERR_FILE);
+    EXPECT_TRUE(missing.error().reason.missing());
 }
 
 // A batch keeps every device's values until it writes them: devices that read the
@@ -352,10 +351,7 @@ TEST(CheckUpdateData, GivesTheDevicesOfAnEntryOneCopyOfItsValues) {
     for (const auto& [content, distinct] : cases) {
         write_file(dir / "update.xml", content);
         UpdateDataCheck check;
-        platform::Error error;
-        ASSERT_EQ(
-            check_update_data(utf8_of(dir / "update.xml"), check, error, EntryValuesKept::yes),
-            PROVKIT_OK);
+        ASSERT_TRUE(check_update_data(utf8_of(dir / "update.xml"), check, {.keepValues = true}));
         ASSERT_EQ(check.values.size(), 300u);
         std::set<const EntryValues*> copies;
         for (std::size_t i = 0; i < check.values.size(); ++i) {

@@ -1,5 +1,6 @@
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/update_data.h"
+#include "provisioning_data/update_data_check.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -202,4 +203,25 @@ TEST(GetXmlData, AFileThatCannotBeOpenedIs67WithTheSystemsReason) {
     EXPECT_EQ(values.error().check, Check::update_data_unreadable);
     EXPECT_EQ(values.error().path, "/nonexistent/update.xml");
     EXPECT_TRUE(values.error().reason.missing());
+}
+
+// The digest a run records of its update data is of the bytes it read, found or
+// not: the whole file, read once.
+TEST(GetXmlData, TakesTheDigestOfTheBytesItReadToTheEnd) {
+    TempDir dir;
+    const std::vector<std::string> contents = {
+        kKeyLine + "<image>first</image>\n<mac>after the entry</mac>\n",
+        "<mac>no entry at all</mac>\n",
+        std::string(70000, 'x') + "\n" + kKeyLine + "<image>far</image>",
+    };
+    for (const std::string& content : contents) {
+        write_file(dir / "update.xml", content);
+        std::optional<DigestValue> digest;
+        (void)get_xml_data(kKeyLine, utf8_of(dir / "update.xml"), &digest);
+        ASSERT_TRUE(digest.has_value());
+        EXPECT_EQ(std::string(digest->begin(), digest->end()), sha256(content));
+        UpdateDataCheck check;
+        ASSERT_TRUE(check_update_data(utf8_of(dir / "update.xml"), check, {.digest = true}));
+        EXPECT_EQ(check.fileDigest, digest);
+    }
 }

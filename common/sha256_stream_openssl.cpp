@@ -1,6 +1,6 @@
 // The streamed SHA-256 through OpenSSL's libcrypto, which uses the processor's
 // SHA instructions where it has them: ten times LibTomCrypt's portable code.
-#include "image/calc_hash.h"
+#include "common/sha256_stream.h"
 
 #include <openssl/evp.h>
 

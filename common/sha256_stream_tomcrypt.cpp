@@ -1,5 +1,5 @@
 // The streamed SHA-256 where no faster library is at hand: LibTomCrypt's.
-#include "image/calc_hash.h"
+#include "common/sha256_stream.h"
 
 #include <tomcrypt.h>
 
