@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,13 +37,19 @@ inline const std::filesystem::path& scratch() {
     static const struct Scratch {
         std::filesystem::path path;
         Scratch() {
-            std::string made;
-            if (platform::make_unique_directory(
-                    utf8_of(std::filesystem::temp_directory_path() / "fwbforge2-fuzz-"), made)
-                    .failed()) {
+            std::random_device source;
+            for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+                const std::filesystem::path candidate =
+                    std::filesystem::temp_directory_path() /
+                    ("fwbforge2-fuzz-" + std::to_string(source()));
+                std::error_code error;
+                if (std::filesystem::create_directory(candidate, error)) {
+                    path = candidate;
+                }
+            }
+            if (path.empty()) {
                 std::abort();
             }
-            path = std::u8string(made.begin(), made.end());
             std::freopen(std::string(platform::kNullDevice).c_str(), "w", stdout);
         }
         ~Scratch() {

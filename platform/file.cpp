@@ -1,5 +1,8 @@
 // What a file handle and a path are, the same on every platform.
 #include "platform/platform.h"
+#include "platform/random_names.h"
+
+#include <random>
 
 namespace platform {
 
@@ -28,10 +31,6 @@ std::optional<FileIdentity> identity_of(std::string_view path) {
         return std::nullopt;
     }
     return info.identity;
-}
-
-bool names_a_file(std::string_view path) {
-    return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
 namespace {
@@ -63,5 +62,24 @@ std::string joined_path(std::string_view directory, std::string_view name) {
     }
     return path.append(name);
 }
+
+namespace detail {
+
+bool names_a_file(std::string_view path) {
+    return !path.empty() && path.find('\0') == std::string_view::npos;
+}
+
+std::string random_suffix() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::random_device source;
+    std::string suffix(6, '\0');
+    for (char& letter : suffix) {
+        letter = kLetters[source() % (sizeof kLetters - 1)];
+    }
+    return suffix;
+}
+
+} // namespace detail
 
 } // namespace platform

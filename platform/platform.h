@@ -89,8 +89,6 @@ std::vector<std::string> command_line_arguments(int argc, char** argv);
 // Standard output and error pass bytes through untranslated (no CR added before LF).
 void use_binary_standard_streams();
 
-// A path holding a NUL byte names no file, so it is refused rather than cut short.
-bool names_a_file(std::string_view path);
 // The directory a path's last name is in: "." for a bare name; a root ("/",
 // "C:\\") keeps its separator.
 std::string directory_of(std::string_view path);
@@ -150,16 +148,14 @@ Error resolved_path(std::string_view path, std::string& resolved);
 // system cannot tell.
 Error path_of(const File& file, std::string& path);
 
-// Reads until buffer is full or the file ends; `got` is the count read.
-Error read_fully(const File& file, std::span<std::uint8_t> buffer, std::size_t& got);
-// The same from a given offset, leaving the file position alone.
+// Reads from a given offset until buffer is full or the file ends, leaving the
+// file position alone; `got` is the count read.
 Error read_fully_at(const File& file, std::uint64_t offset, std::span<std::uint8_t> buffer,
                     std::size_t& got);
 // One read of at most buffer's size; `got` is 0 at the end of the file.
 Error read_some(const File& file, std::span<char> buffer, std::size_t& got);
 Error write_all(const File& file, std::span<const std::uint8_t> bytes);
 Error write_all_at(const File& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
-Error seek_to(const File& file, std::uint64_t offset);
 Error truncate(const File& file, std::uint64_t length);
 // Waits for the only lock on the whole file that other processes honour;
 // unlock, or closing the file, releases it.
@@ -224,12 +220,8 @@ Error remove_in(const Directory& directory, std::string_view name);
 // What the name itself is in the directory: a link is not followed.
 Error info_of_entry(const Directory& directory, std::string_view name, FileInfo& info);
 Error sync(const Directory& directory);
-// Puts from in place of to in one step: to is replaced whole or not at all.
-Error rename_replacing(std::string_view from, std::string_view to);
 Error remove_file(std::string_view path);
 Error make_directory(std::string_view path);
-// Creates a new directory with a unique name from prefix, stored in `path`.
-Error make_unique_directory(std::string_view prefix, std::string& path);
 
 // Lets a failed write to a closed pipe or past the file-size limit be an error
 // the writer reports, rather than a signal that ends the process.

@@ -3,7 +3,7 @@
 // run's own files. The images and the manifest go where the tool chose, through
 // nothing planted there, and every input stays as it was.
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -138,7 +138,7 @@ TEST_F(BatchSafety, ASecondBatchIntoTheSameDirectoryIsRefusedWhileTheFirstRuns) 
         many += entry(std::to_string(1000 + i), "big.fwb");
     }
     write_file(dir / "many.xml", many);
-    platform::Process first({FWBFORGE2_PATH, {"--all", "many.xml", "out"}, utf8_of(dir.path())});
+    process::Process first({FWBFORGE2_PATH, {"--all", "many.xml", "out"}, utf8_of(dir.path())});
     // Lines come a group at a time: the first group's mean the second is on its way.
     ASSERT_TRUE(first.read_until("Custom fwb generated"));
     const RunResult second = forge({"--all", "update.xml", "out"});

@@ -1,7 +1,7 @@
 // End to end, the modes beside the six-argument run: --all, --json, --record,
 // --dry-run and the options themselves, each against what the plain run prints
 // and writes.
-#include "platform/process.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 #include <chrono>
@@ -177,9 +177,9 @@ TEST_F(Fwbforge2Modes, ATerminatedBatchLeavesNoTemporaryFile) {
         updateData += entry(d, "0a0b", "big.fwb");
     }
     write_file(dir / "many.xml", updateData);
-    platform::Process batch({FWBFORGE2_PATH, {"--all", "many.xml", "out"}, dir.path().string()});
+    process::Process batch({FWBFORGE2_PATH, {"--all", "many.xml", "out"}, dir.path().string()});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    batch.send(platform::Signal::terminate);
+    batch.send(process::Signal::terminate);
     const RunResult r = batch.wait();
     if (r.status == 0) {
         GTEST_SKIP() << "the batch ended before the signal";

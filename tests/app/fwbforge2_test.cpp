@@ -1,7 +1,7 @@
 // End to end: the real fwbforge2 in a fresh directory; its standard output byte
 // for byte, its exit status and the bytes it leaves on disk.
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 #include <fstream>
@@ -398,7 +398,7 @@ TEST_F(Fwbforge2, ABaseImageThatShrinksDuringTheRunGivesNoImage) {
     write_base({256 << 20, 0x2000, 0x400, 4});
     std::vector<std::string> args = kDevice;
     args.insert(args.end(), {"update.xml", "out.fwb"});
-    platform::Process run({FWBFORGE2_PATH, args, utf8_of(dir.path())});
+    process::Process run({FWBFORGE2_PATH, args, utf8_of(dir.path())});
     ASSERT_TRUE(run.read_until("phyBdpLen     :2\n"));
     fs::resize_file(dir / "base.fwb", 1 << 20);
     const RunResult r = run.wait();
@@ -423,7 +423,7 @@ TEST_F(Fwbforge2, ReadsABaseImageOnABlockDeviceToItsEnd) {
     write_base({1 << 20, 0x2000, 0x400, 5});
     const RunResult attached =
         run_program(dir.path(), "/sbin/losetup", {"--find", "--show", "--read-only", "base.fwb"});
-    if (!platform::running_as_root() || attached.status != 0) {
+    if (!process::running_as_root() || attached.status != 0) {
         GTEST_SKIP() << "needs root and a free loop device: " << attached.err;
     }
     const std::string device = attached.out.substr(0, attached.out.find('\n'));
@@ -657,7 +657,7 @@ TEST_F(Fwbforge2, WritesPipesAndDevicesDirectlyAndChecksEveryWrite) {
     EXPECT_EQ(toPipe.err, file_error("cannot write to", "/dev/stdout", "it is standard output"));
 
     ASSERT_EQ(run_program(dir.path(), "/usr/bin/mkfifo", {"fifo"}).status, 0);
-    platform::Process reader({"/usr/bin/head", {"-c", "100", "fifo"}, utf8_of(dir.path())});
+    process::Process reader({"/usr/bin/head", {"-c", "100", "fifo"}, utf8_of(dir.path())});
     const RunResult leftEarly = run_device("fifo");
     EXPECT_EQ(reader.wait().out, image.substr(0, 100));
     EXPECT_EQ(leftEarly.out, start + "Unable to write output fwb fifo\n" +
@@ -674,14 +674,14 @@ TEST_F(Fwbforge2, ATerminatingSignalLeavesTheOldOutputAndNoTemporaryFile) {
     }
     write_base({256 << 20, 0x2000, 0x400, 3});
     write_file(dir / "out.fwb", "previous image");
-    const std::vector<platform::Signal> signals = {
-        platform::Signal::interrupt, platform::Signal::terminate, platform::Signal::hang_up};
+    const std::vector<process::Signal> signals = {
+        process::Signal::interrupt, process::Signal::terminate, process::Signal::hang_up};
     const std::vector<int> statuses = {128 + 2, 128 + 15, 128 + 1};
     std::size_t killed = 0;
     for (std::size_t i = 0; i < signals.size(); ++i) {
         std::vector<std::string> args = kDevice;
         args.insert(args.end(), {"update.xml", "out.fwb"});
-        platform::Process run({FWBFORGE2_PATH, args, utf8_of(dir.path())});
+        process::Process run({FWBFORGE2_PATH, args, utf8_of(dir.path())});
         ASSERT_TRUE(run.read_until("phyBdpLen     :2\n"));
         run.send(signals[i]);
         const RunResult r = run.wait();
@@ -718,7 +718,9 @@ TEST_F(Fwbforge2, UsesLongAndNonAsciiOutputPathsWhole) {
     }
     EXPECT_EQ(dir.entries().size(), 5u) << "a temporary file was left";
     // Short names again, for a C runtime that reaches no path past MAX_PATH (Windows').
-    EXPECT_FALSE(platform::rename_replacing(utf8_of(dir / longName), utf8_of(dir / "n")).failed());
+    platform::Directory top;
+    ASSERT_FALSE(top.open(utf8_of(dir.path())).failed());
+    EXPECT_FALSE(platform::rename_in(top, longName, "n").failed());
     fs::path shortened = dir.path();
     for (int level = 0; level < 6; ++level) {
         const std::string name(60, static_cast<char>('a' + level));

@@ -1,6 +1,6 @@
 // A power cut right after a reported success: the real fwbforge2 on a loop-mounted
 // filesystem, the filesystem shut down without flushing its log, then mounted again.
-#include "platform/process.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 #include <cstdlib>
@@ -130,7 +130,7 @@ class PowerCut : public testing::TestWithParam<PowerCutCase> {
         if (kOnWindows) {
             GTEST_SKIP() << "loop mounts and the shutdown ioctl are Linux's";
         }
-        if (!platform::running_as_root()) {
+        if (!process::running_as_root()) {
             GTEST_SKIP() << "needs root to loop-mount a filesystem";
         }
         if (!fs::exists("/dev/loop-control")) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <random>
 #include <span>
 
 std::filesystem::path path_of(std::string_view utf8) {
@@ -17,12 +18,22 @@ std::string utf8_of(const std::filesystem::path& path) {
     return {text.begin(), text.end()};
 }
 
-TempDir::TempDir() {
-    std::string made;
-    const std::string prefix = utf8_of(std::filesystem::temp_directory_path() / "fwbforge2-test-");
-    EXPECT_FALSE(platform::make_unique_directory(prefix, made).failed());
-    path_ = path_of(made);
+std::filesystem::path make_unique_directory(std::string_view prefix) {
+    static std::random_device source;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate =
+            std::filesystem::temp_directory_path() /
+            path_of(std::string(prefix) + std::to_string(source()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            return candidate;
+        }
+    }
+    ADD_FAILURE() << "no new directory could be made for " << prefix;
+    return {};
 }
+
+TempDir::TempDir() : path_(make_unique_directory("fwbforge2-test-")) {}
 
 namespace {
 
@@ -174,13 +185,7 @@ class ReachableCopies {
         namespace fs = std::filesystem;
         std::error_code error;
         if (folder_.empty()) {
-            std::string made;
-            if (platform::make_unique_directory(
-                    utf8_of(fs::temp_directory_path() / "fwbforge2-tools-"), made)
-                    .failed()) {
-                return program;
-            }
-            folder_ = path_of(made);
+            folder_ = make_unique_directory("fwbforge2-tools-");
             fs::permissions(folder_, fs::perms(0755), error);
         }
         const fs::path copy = folder_ / path_of(program).filename();
@@ -201,16 +206,16 @@ RunResult run_program(const std::filesystem::path& dir, const std::string& progr
                       const std::vector<std::string>& args, const RunOptions& options) {
     static ReachableCopies copies;
     const std::string reachable = options.user ? copies.of(program) : program;
-    return platform::run_process({reachable, args, utf8_of(dir), options.umask,
-                                  options.fileSizeLimit, options.ignoreSizeLimitSignal,
-                                  options.user});
+    return process::run_process({reachable, args, utf8_of(dir), options.umask,
+                                 options.fileSizeLimit, options.ignoreSizeLimitSignal,
+                                 options.user});
 }
 
 std::optional<std::uint32_t> ordinary_user() {
 #ifdef FWBFORGE2_COVERAGE
     return std::nullopt;
 #else
-    return platform::unprivileged_user();
+    return process::unprivileged_user();
 #endif
 }
 

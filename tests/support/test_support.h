@@ -1,7 +1,7 @@
 #pragma once
 
 #include "image/image_inspection.h"
-#include "platform/process.h"
+#include "tests/support/process.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +31,9 @@ inline constexpr bool kCountsCoverage = false;
 // means the ANSI code page to std::filesystem on Windows).
 std::filesystem::path path_of(std::string_view utf8);
 std::string utf8_of(const std::filesystem::path& path);
+
+// A new directory in the system's temporary directory, its name prefix and a number.
+std::filesystem::path make_unique_directory(std::string_view prefix);
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
@@ -75,7 +78,7 @@ std::string expected_region(std::string_view phy, std::string_view mac, std::siz
 void expect_provisioned(std::string_view base, std::string_view out, std::string_view phy,
                         std::string_view mac, bool expromCleared);
 
-using RunResult = platform::ProcessResult;
+using RunResult = process::ProcessResult;
 
 struct RunOptions {
     std::uint32_t umask = 022;

@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "tests/support/process.h"
 
 // The other system headers need windows.h before them.
 // clang-format off
@@ -8,7 +8,7 @@
 
 #include <mutex>
 
-namespace platform {
+namespace process {
 
 namespace {
 
@@ -236,4 +236,4 @@ std::optional<std::uint32_t> unprivileged_user() {
     return std::nullopt;
 }
 
-} // namespace platform
+} // namespace process

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace process {
 
 struct ProcessRequest {
     std::string program;
@@ -61,4 +61,4 @@ bool running_as_root();
 // The user id of an unprivileged account to drop to, when this process is root.
 std::optional<std::uint32_t> unprivileged_user();
 
-} // namespace platform
+} // namespace process

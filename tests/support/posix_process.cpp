@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "tests/support/process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace platform {
+namespace process {
 
 namespace {
 
@@ -160,4 +160,4 @@ std::optional<std::uint32_t> unprivileged_user() {
     return nobody->pw_uid;
 }
 
-} // namespace platform
+} // namespace process
