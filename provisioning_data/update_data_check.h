@@ -51,6 +51,7 @@ struct UpdateDataCheck {
 
     // The check's own copy of text, alive as long as the check.
     std::string_view hold(std::string_view text);
+    void report(std::size_t line, std::string_view message);
 
   private:
     std::unordered_set<std::string> texts_;
