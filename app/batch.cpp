@@ -4,6 +4,7 @@
 #include "app/failure_text.h"
 #include "app/manifest.h"
 #include "app/output.h"
+#include "app/output_directory.h"
 #include "app/record_file.h"
 #include "app/run_record.h"
 #include "common/hex.h"
@@ -19,15 +20,6 @@
 namespace {
 
 constexpr std::string_view kManifestName = "manifest.json";
-
-// A directory's name without the separators that may end it: "out/" is out.
-std::string_view bare(std::string_view directory) {
-    while (directory.size() > 1 &&
-           platform::kPathSeparators.find(directory.back()) != std::string_view::npos) {
-        directory.remove_suffix(1);
-    }
-    return directory;
-}
 
 // Files the batch holds open besides the waiting images and the bases: standard
 // streams, the update data, the record, the directory, the manifest, a spare few.
@@ -62,7 +54,7 @@ class Batch {
   public:
     explicit Batch(const Options& options)
         : options_(options), updateDataPath_(options.positional.front()),
-          outputDirectory_(options.positional.back()), shares_(open_file_shares()),
+          output_(options.positional.back()), shares_(open_file_shares()),
           batchLines_(!options.json), bases_(shares_.bases) {}
 
     int run() {
@@ -94,10 +86,6 @@ class Batch {
         if (!prepare_output_directory()) {
             return finish_early(PROVKIT_ERR_FILE);
         }
-        // Images are renamed into place, never written through a name: standard
-        // output's file cannot take them.
-        std::erase_if(otherFiles_,
-                      [](const RunFile& file) { return file.role == "standard output"; });
         if (const std::optional<platform::FileIdentity> own = record_.identity()) {
             otherFiles_.push_back({*own, "the record"});
         }
@@ -130,66 +118,13 @@ class Batch {
         return true;
     }
 
-    bool refuse_output_directory(std::string_view why) {
-        print_diagnostic(std::string(why));
-        say_line("Unable to create output directory ", outputDirectory_);
-        return false;
-    }
-
-    // Made if missing (its parent flushed, so the images' names survive a power
-    // cut), opened, and held by this batch alone; a dry run only checks that it could be.
     bool prepare_output_directory() {
-        platform::FileInfo info;
-        if (!platform::info_of_path(outputDirectory_, info).failed()) {
-            if (info.kind != platform::FileKind::directory) {
-                return refuse_output_directory(outputDirectory_ + " is not a directory");
-            }
-        } else if (options_.dryRun) {
-            return could_make_output_directory();
-        } else if (!make_output_directory()) {
-            return false;
+        const std::optional<DirectoryRefusal> refusal = output_.prepare(options_.dryRun);
+        if (refusal) {
+            print_diagnostic(refusal->diagnostic);
+            say_line(refusal->line, output_.path());
         }
-        if (const platform::Error error = directory_.open(outputDirectory_); error.failed()) {
-            return refuse_output_directory("cannot open the directory " + outputDirectory_ + ": " +
-                                           error.reason());
-        }
-        hasDirectory_ = true;
-        return options_.dryRun || lock_output_directory();
-    }
-
-    bool lock_output_directory() {
-        const platform::Error error = directory_.try_lock();
-        if (!error.failed()) {
-            return true;
-        }
-        print_diagnostic("cannot lock " + outputDirectory_ + ": " +
-                         (error.busy() ? "another process holds its lock (a batch writing into it)"
-                                       : error.reason()));
-        say_line("Unable to lock output directory ", outputDirectory_);
-        return false;
-    }
-
-    bool could_make_output_directory() {
-        if (const platform::Error error = platform::may_create(bare(outputDirectory_));
-            error.failed()) {
-            return refuse_output_directory("cannot create the directory " + outputDirectory_ +
-                                           ": " + error.reason());
-        }
-        return true;
-    }
-
-    bool make_output_directory() {
-        if (const platform::Error error = platform::make_directory(outputDirectory_);
-            error.failed()) {
-            return refuse_output_directory("cannot create the directory " + outputDirectory_ +
-                                           ": " + error.reason());
-        }
-        const std::string parent = platform::directory_of(bare(outputDirectory_));
-        if (const platform::Error error = platform::sync_directory(parent); error.failed()) {
-            return refuse_output_directory("cannot flush the directory " + parent + ": " +
-                                           error.reason());
-        }
-        return true;
+        return !refusal;
     }
 
     // A device's stages up to its image waiting in the batch (or, in a dry run, checked).
@@ -202,7 +137,7 @@ class Batch {
         facts.updateDataDigest = updateDataDigest_;
         facts.imageName = values->imageName;
         const std::string name = image_file_name(device.id);
-        facts.outputPath = platform::joined_path(outputDirectory_, name);
+        facts.outputPath = platform::joined_path(output_.path(), name);
         // Held while it is the last, so that no other entry's values take its place.
         if (decodedValues_ != values) {
             decodedValues_ = values;
@@ -256,7 +191,7 @@ class Batch {
 
     // The next devices, each released from the check once it is written.
     void run_group() {
-        ImageBatch images(hasDirectory_ ? &directory_ : nullptr, shares_.images);
+        ImageBatch images(output_.opened(), shares_.images);
         std::vector<DeviceSlot> slots(std::min(check_.devices.size(), images.capacity()));
         std::vector<std::string_view> imageNames;
         for (DeviceSlot& slot : slots) {
@@ -328,7 +263,7 @@ class Batch {
 
     bool write_manifest() const {
         OutputFile output;
-        if (Result<> opened = output.open_in(directory_, kManifestName); !opened) {
+        if (Result<> opened = output.open_in(output_.directory(), kManifestName); !opened) {
             print_diagnostic(diagnostic_of(opened.error()));
             return false;
         }
@@ -366,9 +301,7 @@ class Batch {
         print_line("sha256        :", digest ? to_hex(*digest) : std::string());
     }
 
-    std::string output_path() const {
-        return platform::joined_path(outputDirectory_, kManifestName);
-    }
+    std::string output_path() const { return platform::joined_path(output_.path(), kManifestName); }
 
     // The files the run reads, which the manifest must never replace: what has the
     // name itself, not what a link there leads to, which renaming leaves alone.
@@ -388,15 +321,16 @@ class Batch {
             return write_manifest();
         }
         platform::FileInfo info;
-        if (hasDirectory_ && !platform::info_of_entry(directory_, kManifestName, info).failed() &&
+        if (output_.is_open() &&
+            !platform::info_of_entry(output_.directory(), kManifestName, info).failed() &&
             names_an_input(info.identity)) {
             print_diagnostic(output_path() + " is a file the run reads");
             return false;
         }
-        if (!hasDirectory_) {
+        if (!output_.is_open()) {
             return true;
         }
-        Result<> checked = OutputFile::check_in(directory_, kManifestName);
+        Result<> checked = OutputFile::check_in(output_.directory(), kManifestName);
         if (!checked) {
             print_diagnostic(diagnostic_of(checked.error()));
         }
@@ -422,15 +356,13 @@ class Batch {
 
     const Options& options_;
     std::string updateDataPath_;
-    std::string outputDirectory_;
+    OutputDirectory output_;
     OpenFileShares shares_;
     Transcript batchLines_; // the batch's own lines, not a device's
     std::vector<RunFile> otherFiles_;
     RunRecord record_;
     UpdateDataCheck check_; // its held texts name the devices' images to the end
     std::optional<DigestValue> updateDataDigest_;
-    platform::Directory directory_;
-    bool hasDirectory_ = false; // a dry run's directory may not exist yet
     BaseImages bases_;
     // The last entry's blobs decoded: the devices of an entry come one after another.
     std::shared_ptr<const EntryValues> decodedValues_;
