@@ -2,6 +2,7 @@
 
 #include "app/device_run.h"
 #include "app/failure_text.h"
+#include "app/json_text.h"
 #include "app/manifest.h"
 #include "app/output.h"
 #include "app/output_directory.h"

@@ -1,5 +1,6 @@
 #include "app/image_reports.h"
 
+#include "app/json_text.h"
 #include "common/hex.h"
 #include "image/layout.h"
 
@@ -151,7 +152,7 @@ json image_report_json(const InspectedImage& image, std::size_t index) {
 
 bool print_json_with_blobs(ChunkedOutput& out, const json& report,
                            std::span<const InspectedImage> images) {
-    const std::string text = report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    const std::string text = json_document(report);
     std::size_t from = 0;
     for (std::size_t at = text.find(kPlaceholderStart); at != std::string::npos;
          at = text.find(kPlaceholderStart, from)) {

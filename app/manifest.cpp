@@ -1,15 +1,11 @@
 #include "app/manifest.h"
 
+#include "app/json_text.h"
 #include "common/hex.h"
 
 namespace {
 
 constexpr std::size_t kPiece = 64 * 1024;
-
-// A JSON string as nlohmann writes it: bytes that are not UTF-8 become U+FFFD.
-std::string json_quoted(std::string_view text) {
-    return Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
-}
 
 void append_lines_array(std::string& text, const std::vector<std::string>& lines,
                         std::string_view indent) {
@@ -64,7 +60,7 @@ void Manifest::add(const RunFacts& facts, std::string_view imageName) {
 
 bool Manifest::write(const Json& head, const Sink& sink) const {
     // The head's members, then "devices": as nlohmann prints them.
-    std::string text = head.dump(2, ' ', false, Json::error_handler_t::replace);
+    std::string text = json_indented(head);
     text.resize(text.size() - 2); // "\n}"
     text += devices_.empty() ? ",\n  \"devices\": []\n}\n" : ",\n  \"devices\": [\n";
     std::string lastName;

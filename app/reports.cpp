@@ -1,5 +1,6 @@
 #include "app/reports.h"
 
+#include "app/json_text.h"
 #include "app/output.h"
 #include "common/hex.h"
 #include "image/layout.h"
@@ -36,10 +37,6 @@ void append_number(std::string& text, std::uint64_t value) {
     text.append(digits.data(), end);
 }
 
-std::string json_text(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 std::string key_text(DeviceId id) {
     return "vid=" + hex16(id.vid) + " did=" + hex16(id.did) + " svid=" + hex16(id.svid) +
            " ssid=" + hex16(id.ssid);
@@ -58,10 +55,6 @@ std::string blob_length_text(std::optional<std::uint16_t> length) {
 
 json length_json(std::optional<std::uint16_t> length) {
     return length ? json(*length) : json(nullptr);
-}
-
-std::string json_string(std::string_view text) {
-    return json_text(json(std::string(text)));
 }
 
 // The bounded fields of one report line, gathered in place before they join
@@ -232,7 +225,7 @@ std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
 } // namespace
 
 void print_json(const json& report) {
-    print_text(report.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+    print_text(json_document(report));
 }
 
 void diagnose(std::string_view what, std::string_view path, std::string_view reason) {
@@ -320,7 +313,7 @@ const std::string& RenderedTexts::of(std::string_view held) {
 }
 
 UpdateDataReport::UpdateDataReport(std::string_view path, bool json)
-    : path_(path), json_(json), names_(json ? json_string : c_quoted) {}
+    : path_(path), json_(json), names_(json ? json_quoted : c_quoted) {}
 
 void UpdateDataReport::list(const ListedDevice& device) {
     std::string& text = output_.text();
@@ -350,8 +343,8 @@ void UpdateDataReport::finish(const UpdateDataCheck& check) {
         return;
     }
     text += devicesListed_ == 0 ? "{\n  \"devices\": []" : "\n  ]";
-    text += ",\n  \"file\": " + json_string(path_) + ",\n";
-    RenderedTexts messages(json_string);
+    text += ",\n  \"file\": " + json_quoted(path_) + ",\n";
+    RenderedTexts messages(json_quoted);
     text += check.findings.empty() ? "  \"findings\": []" : "  \"findings\": [\n";
     for (std::size_t i = 0; i < check.findings.size(); ++i) {
         append_finding_json(text, check.findings[i], messages);

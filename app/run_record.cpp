@@ -67,12 +67,3 @@ Json run_json(const RunFacts& facts) {
     }
     return json;
 }
-
-// Names and lines are bytes, not always UTF-8: what is not shows as U+FFFD.
-std::string json_text(const Json& json) {
-    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-std::string json_line(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}

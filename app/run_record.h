@@ -44,8 +44,3 @@ std::string image_file_name(DeviceId id);
 std::vector<std::string> printed_lines(std::string_view printed);
 // The digest as hex, or null.
 Json digest_json(const std::optional<DigestValue>& digest);
-
-// Pretty, as --json prints it, with a closing line feed.
-std::string json_text(const Json& json);
-// One line of JSON Lines.
-std::string json_line(const Json& json);

@@ -2,6 +2,7 @@
 
 #include "app/device_run.h"
 #include "app/failure_text.h"
+#include "app/json_text.h"
 #include "app/output.h"
 #include "app/record_file.h"
 #include "app/run_record.h"
@@ -109,7 +110,7 @@ int run_single(const Options& options) {
         append_record(record, facts, out);
     }
     if (options.json) {
-        print_text(json_text(run_json(facts)));
+        print_text(json_document(run_json(facts)));
     }
     return facts.status;
 }
