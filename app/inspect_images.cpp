@@ -2,6 +2,7 @@
 #include "app/inspect_modes.h"
 #include "app/output.h"
 #include "app/reports.h"
+#include "app/update_data_report.h"
 #include "image/image_inspection.h"
 #include "image/image_reading.h"
 #include "platform/platform.h"

@@ -4,14 +4,12 @@
 #include "image/image_comparison.h"
 #include "image/image_inspection.h"
 #include "provisioning_data/update_data.h"
-#include "provisioning_data/update_data_check.h"
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 // fwbinspect's reports, each as text for a person and as JSON for a program.
@@ -37,35 +35,6 @@ class ChunkedOutput {
 
   private:
     std::string pending_;
-};
-
-// A held text's rendering, made once: the check holds each distinct text once,
-// so its address names it.
-class RenderedTexts {
-  public:
-    explicit RenderedTexts(std::string (*render)(std::string_view)) : render_(render) {}
-    const std::string& of(std::string_view held);
-
-  private:
-    std::string (*render_)(std::string_view);
-    std::unordered_map<const char*, std::string> rendered_;
-    const std::pair<const char* const, std::string>* last_ = nullptr;
-};
-
-// The update-data report, printed in large pieces a device at a time.
-class UpdateDataReport {
-  public:
-    UpdateDataReport(std::string_view path, bool json);
-    void list(const ListedDevice& device);
-    // Prints what the check found after the devices, then the summary.
-    void finish(const UpdateDataCheck& check);
-
-  private:
-    std::string path_;
-    bool json_;
-    std::size_t devicesListed_ = 0;
-    ChunkedOutput output_;
-    RenderedTexts names_;
 };
 
 // An image held against the one fwbforge2 would write for a device.

@@ -18,8 +18,12 @@ std::string to_hex(std::span<const std::uint8_t> bytes) {
 
 std::string hex16(std::uint16_t value) {
     std::string text(4, '0');
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        text[i] = kDigits[(value >> (12 - 4 * i)) & 0xf];
-    }
+    write_hex16(std::span<char, 4>(text.data(), 4), value);
     return text;
+}
+
+void write_hex16(std::span<char, 4> digits, std::uint16_t value) {
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        digits[i] = kDigits[(value >> (12 - 4 * i)) & 0xf];
+    }
 }

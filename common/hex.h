@@ -24,3 +24,5 @@ std::string to_hex(std::span<const std::uint8_t> bytes);
 
 // Four lowercase hexadecimal digits, as a PCI identifier is written.
 std::string hex16(std::uint16_t value);
+// The same four digits, written in place.
+void write_hex16(std::span<char, 4> digits, std::uint16_t value);
