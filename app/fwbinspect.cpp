@@ -3,6 +3,7 @@
 // fwbinspect --diff A B [--json]
 // fwbinspect IMAGE --extract DIR
 // fwbinspect --update-data FILE [--json]
+#include "app/command_line.h"
 #include "app/inspect_modes.h"
 #include "app/output.h"
 #include "common/status.h"
@@ -10,6 +11,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +19,17 @@
 namespace {
 
 constexpr int kUsageStatus = 1;
-constexpr std::size_t kExpectValues = 5;
+constexpr std::size_t kExpectValues = 5; // VID DID SVID SSID UPDATEDATA
 constexpr std::size_t kDiffImages = 2;
+constexpr OptionSpec kOptions[] = {flag("--help", "-h"),
+                                   flag("--version"),
+                                   flag("--json"),
+                                   flag("--blobs"),
+                                   with_values("--update-data", 1),
+                                   with_values("--base", 1),
+                                   with_values("--extract", 1),
+                                   with_values("--expect", kExpectValues),
+                                   with_values("--diff", kDiffImages)};
 constexpr std::string_view kUsage =
     "Usage: fwbinspect IMAGE... [--blobs] [--json]\n"
     "       fwbinspect IMAGE --expect VID DID SVID SSID UPDATEDATA [--base BASE] [--json]\n"
@@ -43,55 +54,6 @@ struct Request {
     std::optional<std::string> extract;
 };
 
-// Takes count arguments after position i into values; false when they are missing.
-bool take_values(const std::vector<std::string_view>& args, std::size_t& i, std::size_t count,
-                 std::optional<std::vector<std::string>>& values) {
-    if (values || args.size() - i - 1 < count) {
-        return false;
-    }
-    values.emplace(args.begin() + static_cast<std::ptrdiff_t>(i + 1),
-                   args.begin() + static_cast<std::ptrdiff_t>(i + 1 + count));
-    i += count;
-    return true;
-}
-
-bool take_value(const std::vector<std::string_view>& args, std::size_t& i,
-                std::optional<std::string>& value) {
-    if (value || i + 1 >= args.size()) {
-        return false;
-    }
-    value = std::string(args[++i]);
-    return true;
-}
-
-bool take_argument(const std::vector<std::string_view>& args, std::size_t& i, Request& request) {
-    const std::string_view arg = args[i];
-    if (arg == "-h" || arg == "--help") {
-        request.help = true;
-    } else if (arg == "--version") {
-        request.version = true;
-    } else if (arg == "--json") {
-        request.json = true;
-    } else if (arg == "--blobs") {
-        request.blobs = true;
-    } else if (arg == "--update-data") {
-        return take_value(args, i, request.updateData);
-    } else if (arg == "--base") {
-        return take_value(args, i, request.base);
-    } else if (arg == "--extract") {
-        return take_value(args, i, request.extract);
-    } else if (arg == "--expect") {
-        return take_values(args, i, kExpectValues, request.expect);
-    } else if (arg == "--diff") {
-        return take_values(args, i, kDiffImages, request.diff);
-    } else if (arg.size() > 1 && arg.starts_with('-')) {
-        return false;
-    } else {
-        request.images.emplace_back(arg);
-    }
-    return true;
-}
-
 // Exactly one mode, with only the options it takes.
 bool one_mode(const Request& request) {
     const int modes = int{request.updateData.has_value()} + int{request.expect.has_value()} +
@@ -111,13 +73,22 @@ bool one_mode(const Request& request) {
     return !request.images.empty();
 }
 
-std::optional<Request> parse(const std::vector<std::string_view>& args) {
-    Request request;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (!take_argument(args, i, request)) {
-            return std::nullopt;
-        }
+std::optional<Request> parse(std::span<const std::string> args) {
+    const std::optional<ParsedArguments> parsed = parse_arguments(args, kOptions);
+    if (!parsed) {
+        return std::nullopt;
     }
+    Request request;
+    request.help = parsed->has("--help");
+    request.version = parsed->has("--version");
+    request.json = parsed->has("--json");
+    request.blobs = parsed->has("--blobs");
+    request.images = parsed->positional;
+    request.updateData = parsed->value_of("--update-data");
+    request.expect = parsed->values_of("--expect");
+    request.base = parsed->value_of("--base");
+    request.diff = parsed->values_of("--diff");
+    request.extract = parsed->value_of("--extract");
     if (!request.help && !request.version && !one_mode(request)) {
         return std::nullopt;
     }
@@ -152,8 +123,7 @@ int main(int argc, char** argv) {
     platform::fill_closed_standard_streams();
     platform::use_binary_standard_streams();
     const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
-    const std::optional<Request> request =
-        parse(std::vector<std::string_view>(args.begin() + 1, args.end()));
+    const std::optional<Request> request = parse(std::span(args).subspan(1));
     if (!request || request->help) {
         print_text(kUsage);
         return request ? PROVKIT_OK : kUsageStatus;

@@ -1,10 +1,15 @@
 #include "app/options.h"
 
+#include "app/command_line.h"
+
 namespace {
 
-constexpr std::string_view kHelp =
-    "Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n"
-    "        fwbforge2 --all updatedata.xml outdir\n"
+constexpr OptionSpec kOptions[] = {flag("--help"), flag("--version"), flag("--all"),
+                                   flag("--json"), flag("--dry-run"), with_values("--record", 1)};
+
+constexpr std::string_view kUsagePrefix = "Usage:: ";
+
+constexpr std::string_view kHelpBody =
     "Writes a PCI device's board data into its firmware image.\n"
     "\n"
     "  --all          one image for every device the update data lists, as\n"
@@ -22,37 +27,25 @@ constexpr std::string_view kHelp =
 } // namespace
 
 std::optional<Options> parse_options(std::span<const std::string> arguments) {
-    Options options;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i];
-        if (optionsEnded || !argument.starts_with("--")) {
-            options.positional.emplace_back(argument);
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "--help") {
-            options.help = true;
-        } else if (argument == "--version") {
-            options.version = true;
-        } else if (argument == "--all") {
-            options.all = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--dry-run") {
-            options.dryRun = true;
-        } else if (argument == "--record" && i + 1 < arguments.size() &&
-                   !arguments[i + 1].starts_with("--")) {
-            // An option, or a mistyped one, is not taken for the record's name.
-            options.record = arguments[++i];
-        } else {
-            return std::nullopt;
-        }
+    const std::optional<ParsedArguments> parsed = parse_arguments(arguments, kOptions);
+    if (!parsed) {
+        return std::nullopt;
     }
+    Options options;
+    options.help = parsed->has("--help");
+    options.version = parsed->has("--version");
+    options.all = parsed->has("--all");
+    options.json = parsed->has("--json");
+    options.dryRun = parsed->has("--dry-run");
+    options.record = parsed->value_of("--record");
+    options.positional = parsed->positional;
     return options;
 }
 
-std::string_view help_text() {
-    return kHelp;
+std::string help_text() {
+    const std::string_view batchUsage = kBatchUsageLine.substr(kUsagePrefix.size());
+    return std::string(kUsageLine) + std::string(kUsagePrefix.size(), ' ') +
+           std::string(batchUsage) + std::string(kHelpBody);
 }
 
 std::string_view tool_version() {

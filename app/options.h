@@ -26,11 +26,12 @@ inline constexpr std::string_view kUsageLine =
 inline constexpr std::string_view kBatchUsageLine =
     "Usage:: fwbforge2 --all updatedata.xml outdir\n";
 
-// Nothing when an argument starts with "--" and names no option, or --record has no file.
+// Nothing when an argument starts with "--" and names no option, or --record has
+// no file or is given twice.
 std::optional<Options> parse_options(std::span<const std::string> arguments);
 
 // Every mode and option, for --help.
-std::string_view help_text();
+std::string help_text();
 // "fwbforge2 VERSION\n".
 std::string version_text();
 // The project's version, as CMake has it.

@@ -5,8 +5,8 @@
 #include "common/hex.h"
 #include "image/layout.h"
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <optional>
 

@@ -397,6 +397,10 @@ TEST_F(Fwbforge2Modes, OptionsStandAnywhereUntilTheirEndAndUnknownOnesAreRefused
         {{"fb2f", "0a01", "fb2f", "0001", "update-data.xml", "o.fwb", "--record", "--dry-run"},
          usage,
          1},
+        {{"fb2f", "0a01", "fb2f", "0001", "update-data.xml", "o.fwb", "--record", "a", "--record",
+          "b"},
+         usage,
+         1},
         {{"--all", "update-data.xml"}, "Usage:: fwbforge2 --all updatedata.xml outdir\n", 1},
     };
     for (const OptionCase& c : cases) {

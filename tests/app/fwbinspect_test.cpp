@@ -184,6 +184,8 @@ TEST_F(Fwbinspect, FilesThatCannotBeReadAndWrongCommandLines) {
              {"--bogus", "x"},
              {"-x"},
              {"--update-data"},
+             {"--update-data", "--json"},
+             {"--update-data", "u.xml", "--update-data", "v.xml"},
              {"--update-data", "u.xml", "--blobs"},
              {"--update-data", "u.xml", "a.fwb"},
              {"a.fwb", "--expect", "fb2f", "0a01", "fb2f"},
@@ -203,6 +205,9 @@ TEST_F(Fwbinspect, FilesThatCannotBeReadAndWrongCommandLines) {
         EXPECT_EQ(r.status, 0);
         EXPECT_TRUE(r.out.starts_with("Usage: fwbinspect")) << r.out;
     }
+    const RunResult dashed = inspect({"--", "-x.fwb"});
+    EXPECT_EQ(dashed.out, "Unable to read fwb -x.fwb\n") << "a word after -- is an image";
+    EXPECT_EQ(dashed.status, 67);
     const RunResult version = inspect({"--version"});
     EXPECT_EQ(version.out, "fwbinspect " FWBFORGE2_VERSION "\n");
     EXPECT_EQ(version.status, 0);
