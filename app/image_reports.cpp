@@ -14,7 +14,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::size_t kBlobBlock = 64 * 1024;
 // What a placeholder begins with as nlohmann writes it: no path or name holds a NUL.
 constexpr std::string_view kPlaceholderStart = "\"\\u0000blob ";
 constexpr std::string_view kPlaceholderText = std::string_view("\0blob ", 6);
@@ -70,20 +69,16 @@ json digest_json(const DigestCheck& check) {
 
 // A blob's unpadded bytes in hex, a block at a time.
 bool print_blob_hex(ChunkedOutput& out, ImageBytes& source, const EntryInspection& entry) {
-    std::vector<std::uint8_t> block(kBlobBlock);
-    for (std::uint64_t done = 0; done < entry.length;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(entry.length - done, block.size()));
-        std::size_t got = 0;
-        if (source.read(entry.blobOffset + done, std::span(block).first(wanted), got).failed() ||
-            got < wanted) {
-            return false;
-        }
-        out.text() += to_hex(std::span(block).first(got));
-        out.maybe_flush();
-        done += got;
-    }
-    return true;
+    bool complete = false;
+    const platform::Error error = source.read_blocks(
+        entry.blobOffset, entry.length,
+        [&](std::span<const std::uint8_t> block) {
+            out.text() += to_hex(block);
+            out.maybe_flush();
+            return true;
+        },
+        complete);
+    return !error.failed() && complete;
 }
 
 } // namespace

@@ -60,28 +60,19 @@ bool make_directory_if_needed(std::string_view directory) {
     return false;
 }
 
-constexpr std::size_t kBlobBlock = 64 * 1024;
-
 // The count bytes of source at offset into file, a block at a time.
 platform::Error copy_out(ImageBytes& source, std::uint64_t offset, std::uint64_t count,
                          const platform::File& file) {
-    std::vector<std::uint8_t> block(kBlobBlock);
-    for (std::uint64_t done = 0; done < count;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
-        std::size_t got = 0;
-        if (const platform::Error error =
-                source.read(offset + done, std::span(block).first(wanted), got);
-            error.failed() || got < wanted) {
-            return error.failed() ? error : platform::Error{};
-        }
-        if (const platform::Error error = platform::write_all(file, std::span(block).first(got));
-            error.failed()) {
-            return error;
-        }
-        done += got;
-    }
-    return {};
+    platform::Error written;
+    bool complete = false;
+    const platform::Error read = source.read_blocks(
+        offset, count,
+        [&](std::span<const std::uint8_t> block) {
+            written = platform::write_all(file, block);
+            return !written.failed();
+        },
+        complete);
+    return read.failed() ? read : written;
 }
 
 // A new file holding a blob; a name already taken is left as it is.

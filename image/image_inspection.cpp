@@ -29,26 +29,21 @@ DigestCheck check_header_digest(std::span<const std::uint8_t> header, std::size_
                         checked_slice(header, covered.offset, covered.length));
 }
 
-constexpr std::size_t kHashBlock = 128 * 1024;
-
 // The digest of count bytes at offset, hashed a block at a time; not in the
 // file when the image ends before them.
 platform::Error check_range_digest(ImageBytes& source, std::uint64_t offset, std::uint64_t count,
                                    DigestCheck& check) {
     HashStream hash;
-    std::vector<std::uint8_t> block(
-        static_cast<std::size_t>(std::min<std::uint64_t>(count, kHashBlock)));
-    for (std::uint64_t done = 0; done < count;) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
-        std::size_t got = 0;
-        if (const platform::Error error =
-                source.read(offset + done, std::span(block).first(wanted), got);
-            error.failed() || got < wanted) {
-            return error;
-        }
-        hash.add(std::span(block).first(got));
-        done += got;
+    bool complete = false;
+    const platform::Error error = source.read_blocks(
+        offset, count,
+        [&](std::span<const std::uint8_t> block) {
+            hash.add(block);
+            return true;
+        },
+        complete);
+    if (!complete) {
+        return error;
     }
     const Result<DigestValue> digest = hash.finish();
     check.inFile = static_cast<bool>(digest);

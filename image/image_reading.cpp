@@ -7,6 +7,13 @@
 
 using namespace layout;
 
+namespace {
+
+// Large enough that a blob costs few reads, small enough to stay in cache.
+constexpr std::size_t kReadBlock = 128 * 1024;
+
+} // namespace
+
 bool open_image(std::string_view path, ImageKinds kinds, OpenedImage& image,
                 platform::Error& error) {
     error = platform::open_for_reading_without_waiting(path, image.file);
@@ -53,6 +60,30 @@ platform::Error ImageBytes::read(std::uint64_t offset, std::uint64_t count,
     const platform::Error error = read(offset, bytes, got);
     bytes.resize(got);
     return error;
+}
+
+platform::Error
+ImageBytes::read_blocks(std::uint64_t offset, std::uint64_t count,
+                        const std::function<bool(std::span<const std::uint8_t>)>& take,
+                        bool& complete) {
+    complete = false;
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, kReadBlock)));
+    for (std::uint64_t done = 0; done < count;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count - done, block.size()));
+        std::size_t got = 0;
+        if (const platform::Error error = read(offset + done, std::span(block).first(wanted), got);
+            error.failed() || got < wanted) {
+            return error;
+        }
+        if (!take(std::span(block).first(got))) {
+            return {};
+        }
+        done += got;
+    }
+    complete = true;
+    return {};
 }
 
 void ImageBytes::shorten_to_current_size() {

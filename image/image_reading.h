@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,13 @@ class ImageBytes {
     // Reads up to count bytes at offset into bytes, as far as the image reaches.
     platform::Error read(std::uint64_t offset, std::uint64_t count,
                          std::vector<std::uint8_t>& bytes);
+    // Hands the count bytes at offset to take a block at a time, so that memory
+    // does not follow count. Stops early, with no error, where the image ends
+    // (a short last block is not handed on) or take returns false; complete
+    // says whether all count bytes were taken.
+    platform::Error read_blocks(std::uint64_t offset, std::uint64_t count,
+                                const std::function<bool(std::span<const std::uint8_t>)>& take,
+                                bool& complete);
     // A file may have shrunk past the last bytes read, too.
     void shorten_to_current_size();
 
