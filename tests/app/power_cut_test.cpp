@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -157,8 +158,39 @@ class PowerCut : public testing::TestWithParam<PowerCutCase> {
         return r.status == 0 ? "" : filesystem.mkfs + " failed: " + r.err;
     }
 
+    // A fresh filesystem of the case's kind, mounted at point; empty, or why it cannot be.
+    std::string mount_filesystem() {
+        if (std::string failure = make_filesystem(); !failure.empty()) {
+            return failure;
+        }
+        fs::create_directory(point);
+        mount = std::make_unique<LoopMount>(programs["mount"], programs["umount"], dir / "fs.img",
+                                            point);
+        const RunResult r = mount->mount();
+        return r.status == 0 ? "" : "mount -o loop failed: " + r.err;
+    }
+
+    // Unmounted and mounted again, so that what was written is on disk.
+    void remount() {
+        ASSERT_EQ(mount->unmount().status, 0);
+        ASSERT_EQ(mount->mount().status, 0);
+    }
+
+    // Shuts the filesystem down without flushing its log, as a power cut would,
+    // and mounts it again; empty, or why it cannot be.
+    std::string cut_power() {
+        const RunResult cut = run_program(point, programs["xfs_io"], {"-x", "-c", "shutdown", "."});
+        if (cut.status != 0 || !cut.err.empty()) {
+            return "the shutdown without log flush is refused: " + cut.err;
+        }
+        remount();
+        return "";
+    }
+
     TempDir dir;
+    fs::path point = dir / "mnt";
     std::map<std::string, std::string> programs;
+    std::unique_ptr<LoopMount> mount;
 };
 
 TEST_P(PowerCut, AReportedOutputHoldsTheNewImageAfterThePowerIsCut) {
@@ -171,15 +203,8 @@ TEST_P(PowerCut, AReportedOutputHoldsTheNewImageAfterThePowerIsCut) {
     ASSERT_EQ(run_program(dir.path(), FWBFORGE2_PATH, expectedRun).status, 0);
     const std::string expected = read_file(dir / "expected.fwb");
 
-    const std::string failure = make_filesystem();
-    if (!failure.empty()) {
+    if (const std::string failure = mount_filesystem(); !failure.empty()) {
         GTEST_SKIP() << failure;
-    }
-    const fs::path point = dir / "mnt";
-    fs::create_directory(point);
-    LoopMount mount(programs["mount"], programs["umount"], dir / "fs.img", point);
-    if (const RunResult r = mount.mount(); r.status != 0) {
-        GTEST_SKIP() << "mount -o loop failed: " << r.err;
     }
     write_file(point / "base.fwb", base);
     write_file(point / "update.xml", kUpdateData);
@@ -187,18 +212,14 @@ TEST_P(PowerCut, AReportedOutputHoldsTheNewImageAfterThePowerIsCut) {
         write_file(point / "out.fwb", oldOutput);
     }
     // Mounted afresh, the inputs and the old output are on disk before the run.
-    ASSERT_EQ(mount.unmount().status, 0);
-    ASSERT_EQ(mount.mount().status, 0);
+    ASSERT_NO_FATAL_FAILURE(remount());
 
     const RunResult run = run_program(point, FWBFORGE2_PATH, kRun);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     ASSERT_TRUE(run.out.ends_with(kReported)) << run.out;
-    const RunResult cut = run_program(point, programs["xfs_io"], {"-x", "-c", "shutdown", "."});
-    if (cut.status != 0 || !cut.err.empty()) {
-        GTEST_SKIP() << "the shutdown without log flush is refused: " << cut.err;
+    if (const std::string failure = cut_power(); !failure.empty()) {
+        GTEST_SKIP() << failure;
     }
-    ASSERT_EQ(mount.unmount().status, 0);
-    ASSERT_EQ(mount.mount().status, 0);
 
     EXPECT_EQ(contents(point / "out.fwb", expected, oldOutput), "the new image");
     EXPECT_EQ(temporaries(point), std::vector<std::string>{});
@@ -222,15 +243,8 @@ TEST_P(PowerCut, EveryImageABatchReportedHoldsItsImageAfterThePowerIsCut) {
     ASSERT_EQ(run_program(dir.path(), FWBFORGE2_PATH, {"--all", "update.xml", "expected"}).status,
               0);
 
-    const std::string failure = make_filesystem();
-    if (!failure.empty()) {
+    if (const std::string failure = mount_filesystem(); !failure.empty()) {
         GTEST_SKIP() << failure;
-    }
-    const fs::path point = dir / "mnt";
-    fs::create_directory(point);
-    LoopMount mount(programs["mount"], programs["umount"], dir / "fs.img", point);
-    if (const RunResult r = mount.mount(); r.status != 0) {
-        GTEST_SKIP() << "mount -o loop failed: " << r.err;
     }
     write_file(point / "base.fwb", base);
     write_file(point / "update.xml", updateData);
@@ -240,18 +254,14 @@ TEST_P(PowerCut, EveryImageABatchReportedHoldsItsImageAfterThePowerIsCut) {
             write_file(point / "out" / name, make_image(kOldOutput));
         }
     }
-    ASSERT_EQ(mount.unmount().status, 0);
-    ASSERT_EQ(mount.mount().status, 0);
+    ASSERT_NO_FATAL_FAILURE(remount());
 
     const RunResult run = run_program(point, FWBFORGE2_PATH, {"--all", "update.xml", "out"});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     ASSERT_TRUE(run.out.ends_with("Manifest written  out/manifest.json\n")) << run.out;
-    const RunResult cut = run_program(point, programs["xfs_io"], {"-x", "-c", "shutdown", "."});
-    if (cut.status != 0 || !cut.err.empty()) {
-        GTEST_SKIP() << "the shutdown without log flush is refused: " << cut.err;
+    if (const std::string failure = cut_power(); !failure.empty()) {
+        GTEST_SKIP() << failure;
     }
-    ASSERT_EQ(mount.unmount().status, 0);
-    ASSERT_EQ(mount.mount().status, 0);
 
     for (const std::string& name : names) {
         EXPECT_EQ(contents(point / "out" / name, read_file(dir / "expected" / name),
