@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <deque>
-#include <tuple>
 #include <unordered_map>
 
 namespace {
@@ -49,7 +48,8 @@ struct OpenDevice {
 // What the lines after their key lines wrote into a blob tag. Every open entry
 // reads those lines whole, so one record serves them all: a value is held once.
 struct BlobWrites {
-    SharedText value;            // the last value written
+    bool written = false;
+    std::string value;           // the last value written, its storage reused
     std::size_t lastSeen = 0;    // the last line with the tag, writing or not
     std::uint32_t epoch = 0;     // grows with every write that changes the value
     std::size_t epochLine = 0;   // the line of that write
@@ -59,7 +59,7 @@ struct BlobWrites {
 // A blob's value for a device and the line it came from: the first line of the
 // last run of writes that left it so.
 struct BlobValue {
-    const SharedText* text = nullptr;
+    const std::string* text = nullptr;
     std::size_t line = 0;
 };
 
@@ -105,9 +105,10 @@ class OpenEntries::State {
             return;
         }
         const std::string_view text = tag->text;
-        const bool changes = writes.value == nullptr || *writes.value != text;
+        const bool changes = !writes.written || writes.value != text;
         if (changes) {
-            writes.value = std::make_shared<const std::string>(text);
+            writes.written = true;
+            writes.value = text;
             ++writes.epoch;
             writes.epochLine = number;
         }
@@ -142,7 +143,7 @@ class OpenEntries::State {
         const BlobWrites& writes = writes_[blob];
         const std::uint32_t tail = device.blobTail[blob];
         if (index >= writes.reachedUpTo) {
-            return {&tail_text(tail), tail_line(tail, device.keyLine)};
+            return {tail_text(tail).get(), tail_line(tail, device.keyLine)};
         }
         return {&writes.value,
                 device.blobEpoch[blob] == writes.epoch ? device.blobLine[blob] : writes.epochLine};
@@ -253,31 +254,32 @@ class OpenEntries::State {
             }
         }
         if (keepValues_) {
-            check_.values.push_back(values_of(*mac.text, *phy.text, listed.exprom, imageName));
+            check_.values.push_back(values_of(*mac.text, *phy.text, listed.exprom, *imageName));
         }
     }
 
     // Devices that close together mostly share their values: made once.
-    std::shared_ptr<const EntryValues> values_of(const SharedText& mac, const SharedText& phy,
+    std::shared_ptr<const EntryValues> values_of(const std::string& mac, const std::string& phy,
                                                  std::uint32_t exprom,
-                                                 const SharedText& imageName) {
-        const auto sources = std::make_tuple(mac, phy, exprom, imageName);
-        if (lastValues_ == nullptr || lastValueSources_ != sources) {
-            lastValueSources_ = sources;
+                                                 const std::string& imageName) {
+        if (lastValues_ == nullptr || lastValues_->macText != mac || lastValues_->phyText != phy ||
+            lastValues_->exprom != exprom || lastValues_->imageName != imageName) {
             lastValues_ =
-                std::make_shared<const EntryValues>(EntryValues{*mac, *phy, *imageName, exprom});
+                std::make_shared<const EntryValues>(EntryValues{mac, phy, imageName, exprom});
         }
         return lastValues_;
     }
 
-    // Each value is checked once however many devices read it.
+    // A value is checked once however many devices read it in a row.
     std::optional<std::uint16_t> checked_blob(std::size_t blob, const BlobValue& value) {
+        const std::string& text = *value.text;
         Verdict& last = lastVerdicts_[blob];
-        if (last.text != *value.text) {
-            const Result<> checked = check_hex_text(**value.text, kBlobCapacity);
-            last = {*value.text, checked ? PROVKIT_OK : checked.error().status};
+        if (!last.made || last.text != text) {
+            const Result<> checked = check_hex_text(text, kBlobCapacity);
+            last.made = true;
+            last.text = text;
+            last.status = checked ? PROVKIT_OK : checked.error().status;
         }
-        const std::string_view text = **value.text;
         const std::string name(kBlobNames[blob]);
         switch (last.status) {
         case PROVKIT_OK:
@@ -319,7 +321,8 @@ class OpenEntries::State {
     }
 
     struct Verdict {
-        SharedText text;
+        bool made = false;
+        std::string text; // its storage reused
         Status status = PROVKIT_OK;
     };
 
@@ -335,7 +338,6 @@ class OpenEntries::State {
     std::unordered_map<const char*, bool> imageIsFile_; // by held name
     std::array<Verdict, 2> lastVerdicts_;
     std::shared_ptr<const EntryValues> lastValues_;
-    std::tuple<SharedText, SharedText, std::uint32_t, SharedText> lastValueSources_;
     SharedText lastImage_;
     SharedText lastHeldFor_;
     std::string_view lastHeldImage_;
