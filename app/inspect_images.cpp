@@ -193,14 +193,25 @@ int extract_blobs(std::string_view image, std::string_view directory) {
 
 int check_update_data_file(std::string_view path, bool jsonReport) {
     UpdateDataCheck check;
-    if (const Result<> checked = check_update_data(path, check); !checked) {
-        print_line("Unable to open file! ", path);
-        diagnose("cannot read", path, checked.error().reason.reason());
-        return PROVKIT_ERR_FILE;
-    }
+    UpdateDataReading reading(check);
     UpdateDataReport report(path, jsonReport);
-    for (const ListedDevice& device : check.devices) {
-        report.list(device);
+    Result<> read = reading.open(path);
+    // Each device is printed and let go as its entry closes: memory stays that of the lookup.
+    for (bool more = static_cast<bool>(read); more;) {
+        more = reading.read_some();
+        for (; !check.devices.empty(); check.devices.pop_front()) {
+            report.list(check.devices.front());
+        }
+    }
+    if (read) {
+        read = reading.finish();
+    }
+    if (!read) {
+        // The devices read before a failed read stand before the reason.
+        report.flush();
+        print_line("Unable to open file! ", path);
+        diagnose("cannot read", path, read.error().reason.reason());
+        return PROVKIT_ERR_FILE;
     }
     report.finish(check);
     return check.findings.empty() ? PROVKIT_OK : PROVKIT_ERR_DATA;

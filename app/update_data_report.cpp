@@ -196,7 +196,7 @@ void UpdateDataReport::finish(const UpdateDataCheck& check) {
             text += '\n';
             output_.maybe_flush();
         }
-        text += count_of(check.devices.size(), "device") + ", " +
+        text += count_of(devicesListed_, "device") + ", " +
                 count_of(check.findings.size(), "problem") + "\n";
         return;
     }

@@ -27,6 +27,8 @@ class UpdateDataReport {
     void list(const ListedDevice& device);
     // Prints what the check found after the devices, then the summary.
     void finish(const UpdateDataCheck& check);
+    // Prints what is gathered so far.
+    void flush() { output_.flush(); }
 
   private:
     std::string path_;

@@ -321,35 +321,81 @@ void UpdateDataCheck::report(std::size_t line, std::string_view message) {
     findings.push_back({line, hold(message)});
 }
 
-Result<> check_update_data(std::string_view path, UpdateDataCheck& check,
-                           const CheckOptions& options) {
+struct UpdateDataReading::State {
+    State(UpdateDataCheck& check, const CheckOptions& options)
+        : check(check), options(options), scan(check, options.keepValues) {}
+
+    UpdateDataCheck& check;
+    const CheckOptions options;
+    std::string path;
     platform::File file;
-    if (const platform::Error error = platform::open_for_reading(path, file); error.failed()) {
+    std::optional<LineReader> reader;
+    // Made only when asked: the digest library's first use costs a few milliseconds.
+    std::optional<HashStream> hash;
+    Scan scan;
+    std::size_t number = 0;
+    bool ended = false;
+};
+
+UpdateDataReading::UpdateDataReading(UpdateDataCheck& check, const CheckOptions& options)
+    : state_(std::make_unique<State>(check, options)) {}
+
+UpdateDataReading::~UpdateDataReading() = default;
+
+Result<> UpdateDataReading::open(std::string_view path) {
+    State& state = *state_;
+    state.path = path;
+    if (const platform::Error error = platform::open_for_reading(path, state.file);
+        error.failed()) {
         return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, error);
     }
-    LineReader reader(file);
-    HashStream hash;
-    const bool hashed = options.digest && is_regular(file);
-    if (hashed) {
-        reader.hash_into(hash);
+    state.reader.emplace(state.file);
+    if (state.options.digest && is_regular(state.file)) {
+        state.reader->hash_into(state.hash.emplace());
     }
-    Scan scan(check, options.keepValues);
-    std::size_t number = 0;
-    for (std::string_view line; reader.next_view(line);) {
-        scan.take(++number, line);
+    return {};
+}
+
+bool UpdateDataReading::read_some() {
+    State& state = *state_;
+    const std::size_t had = state.check.devices.size();
+    std::string_view line;
+    while (!state.ended && state.check.devices.size() == had) {
+        state.ended = !state.reader->next_view(line);
+        if (!state.ended) {
+            state.scan.take(++state.number, line);
+        }
     }
+    return !state.ended;
+}
+
+Result<> UpdateDataReading::finish() {
+    State& state = *state_;
+    while (read_some()) {
+    }
+    LineReader& reader = *state.reader;
     if (reader.failed()) {
-        return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, path, reader.error());
+        return failure_of(PROVKIT_ERR_FILE, Check::update_data_unreadable, state.path,
+                          reader.error());
     }
     if (reader.line_too_long()) {
-        check.lineTooLong = true;
-        scan.stop_at_long_line(number + 1);
+        state.check.lineTooLong = true;
+        state.scan.stop_at_long_line(state.number + 1);
     }
-    scan.finish();
-    if (hashed && reader.read_to_end()) {
-        if (const Result<DigestValue> digest = hash.finish()) {
-            check.fileDigest = *digest;
+    state.scan.finish();
+    if (state.hash && reader.read_to_end()) {
+        if (const Result<DigestValue> digest = state.hash->finish()) {
+            state.check.fileDigest = *digest;
         }
     }
     return {};
+}
+
+Result<> check_update_data(std::string_view path, UpdateDataCheck& check,
+                           const CheckOptions& options) {
+    UpdateDataReading reading(check, options);
+    if (Result<> opened = reading.open(path); !opened) {
+        return opened;
+    }
+    return reading.finish();
 }

@@ -62,6 +62,29 @@ struct CheckOptions {
     bool digest = false;     // the SHA-256 of a regular file's bytes as they were read
 };
 
+// The check a few lines at a time, for a caller that takes each device as its
+// entry closes (popping it from check.devices) rather than holding them all.
+class UpdateDataReading {
+  public:
+    UpdateDataReading(UpdateDataCheck& check, const CheckOptions& options = {});
+    ~UpdateDataReading();
+    UpdateDataReading(const UpdateDataReading&) = delete;
+    UpdateDataReading& operator=(const UpdateDataReading&) = delete;
+
+    // Fails with 67 (update_data_unreadable, the system's reason).
+    Result<> open(std::string_view path);
+    // After open(): reads on until check.devices gains a device or the file
+    // ends; false once it has ended.
+    bool read_some();
+    // Reads to the end, then puts the findings in line order and takes the
+    // digest. Fails with 67 when a read failed: the devices were cut short.
+    Result<> finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Reads the update-data file once, in time linear in its size and with memory
 // for its longest line and a few words a device. Image names are looked up
 // relative to the working directory. Fails with 67 (update_data_unreadable, the

@@ -15,7 +15,7 @@ work="$build/bench-inspect"
 rounds="${BENCH_ROUNDS:-15}"
 devices=300000
 max_rss_kib=$((64 * 1024))
-max_ratio=2.00
+max_ratio=3.00
 
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 

@@ -362,3 +362,36 @@ TEST(CheckUpdateData, GivesTheDevicesOfAnEntryOneCopyOfItsValues) {
         EXPECT_EQ(copies.size(), distinct);
     }
 }
+
+namespace {
+
+// A caller reading some at a time takes each device, in file order, before the
+// rest of the file is read; the findings stand in line order once it has ended.
+TEST(UpdateDataReading, GivesEachDeviceAsItsEntryClosesAndTheFindingsAtTheEnd) {
+    TempDir dir;
+    write_file(dir / "image.fwb", "x");
+    write_file(dir / "update.xml", key("0a01") + "<mac>zz</mac>\n<image>image.fwb</image>\n" +
+                                       key("0a02") + "\n<image>image.fwb</image>\n" + key("0a01") +
+                                       "\n" + key("0a03") + "<image>image.fwb</image>\n");
+    UpdateDataCheck check;
+    UpdateDataReading reading(check);
+    ASSERT_TRUE(reading.open(utf8_of(dir / "update.xml")));
+    std::vector<std::pair<std::string, std::size_t>> devices; // the device and its image line
+    while (reading.read_some()) {
+        ASSERT_EQ(check.devices.size(), 1U) << "one entry closes at a time here";
+        devices.emplace_back(hex16(check.devices.front().id.did), check.devices.front().imageLine);
+        check.devices.pop_front();
+    }
+    ASSERT_TRUE(reading.finish());
+    const std::vector<std::pair<std::string, std::size_t>> expected = {
+        {"0a01", 2}, {"0a02", 4}, {"0a03", 6}};
+    EXPECT_EQ(devices, expected);
+    std::vector<std::size_t> lines;
+    for (const Finding& finding : check.findings) {
+        lines.push_back(finding.line);
+    }
+    EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), 5U), lines.end()) << "0a01 listed again";
+}
+
+} // namespace
