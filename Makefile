@@ -64,7 +64,10 @@ bench: deps build
 		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-pathological.sh $(BUILD_DIR) || status=1; exit $$status
 
-demo: deps build
+# Only the programs the demo runs: no tests, fuzzers or benches to wait for.
+DEMO_TARGETS = fwbforge2 fwbinspect
+demo: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO_TARGETS)
 	scripts/demo.sh $(BUILD_DIR)
 
 # Regenerates the example's base image; the tests check that the committed one matches.
