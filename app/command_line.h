@@ -9,9 +9,11 @@
 
 // The option rules both tools share. Options may stand anywhere up to "--";
 // what follows it, and every word that is no option, is positional. A word
-// starting with "--" is an option, and so is one starting with "-" in a tool
-// that names short options. An option's values are the words after it, none
-// of which may start with "--": a mistyped option is not taken for a file.
+// starting with "--" is an option, and so is a short name a tool gives one
+// ("-h"); any other word starting with "-" is positional ("-1" is an
+// identifier). An option's values are the next words that are no option, so
+// that "--diff --json A B" reads as "--json --diff A B"; a mistyped option is
+// never taken for a file.
 struct OptionSpec {
     std::string_view name;      // "--record"
     std::string_view shortName; // "-h", or empty
@@ -29,6 +31,11 @@ constexpr OptionSpec with_values(std::string_view name, std::size_t valueCount) 
 struct ParsedArguments {
     std::map<std::string_view, std::vector<std::string>> options; // by name: its values
     std::vector<std::string> positional;
+    // Why the command line cannot be taken ("unknown option --jsn"); empty when it can.
+    std::string refusal;
+    // The words named --json, even on a command line that is refused: its
+    // refusal is then printed as JSON too.
+    bool asksForJson = false;
 
     bool has(std::string_view name) const { return options.contains(name); }
     // The option's values, or nothing when it was not given.
@@ -36,7 +43,12 @@ struct ParsedArguments {
     std::optional<std::string> value_of(std::string_view name) const;
 };
 
-// Nothing when a word names no option, an option lacks a value, or an option
+// Says why a command line cannot be taken on standard error (when there is a
+// reason to give), then prints the usage on standard output, or with --json the
+// usage error document; returns the status, 1.
+int refuse_command_line(std::string_view refusal, std::string_view usage, bool json);
+
+// Refused when a word names no option, an option lacks a value, or an option
 // with values is given twice.
-std::optional<ParsedArguments> parse_arguments(std::span<const std::string> arguments,
-                                               std::span<const OptionSpec> options);
+ParsedArguments parse_arguments(std::span<const std::string> arguments,
+                                std::span<const OptionSpec> options);

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kUsageStatus = 1;
 constexpr std::size_t kExpectValues = 5; // VID DID SVID SSID UPDATEDATA
 constexpr std::size_t kDiffImages = 2;
 constexpr OptionSpec kOptions[] = {flag("--help", "-h"),
@@ -52,45 +51,55 @@ struct Request {
     std::optional<std::string> base;
     std::optional<std::vector<std::string>> diff; // A B
     std::optional<std::string> extract;
+    std::optional<std::string> refusal; // the command line cannot be taken; why, when said
 };
 
-// Exactly one mode, with only the options it takes.
-bool one_mode(const Request& request) {
+// Exactly one mode, with only the options it takes: why not, or nothing. A
+// command line with nothing to do has no reason to give beyond the usage.
+std::optional<std::string> mode_refusal(const Request& request) {
     const int modes = int{request.updateData.has_value()} + int{request.expect.has_value()} +
                       int{request.diff.has_value()} + int{request.extract.has_value()};
-    if (modes > 1 || (request.base && !request.expect)) {
-        return false;
+    if (modes > 1) {
+        return "--update-data, --expect, --diff and --extract exclude one another";
     }
-    if (request.updateData || request.diff) {
-        return request.images.empty() && !request.blobs;
+    if (request.base && !request.expect) {
+        return "--base goes with --expect";
     }
-    if (request.expect) {
-        return request.images.size() == 1 && !request.blobs;
+    if (request.blobs && modes > 0) {
+        return "--blobs goes with images alone";
     }
-    if (request.extract) {
-        return request.images.size() == 1 && !request.blobs && !request.json;
+    if ((request.updateData || request.diff) && !request.images.empty()) {
+        return "unexpected argument " + request.images.front();
     }
-    return !request.images.empty();
+    if ((request.expect || request.extract) && request.images.size() != 1) {
+        return std::string(request.expect ? "--expect" : "--extract") + " takes one IMAGE";
+    }
+    if (request.extract && request.json) {
+        return "--extract has no --json";
+    }
+    if (modes == 0 && request.images.empty()) {
+        return "";
+    }
+    return std::nullopt;
 }
 
-std::optional<Request> parse(std::span<const std::string> args) {
-    const std::optional<ParsedArguments> parsed = parse_arguments(args, kOptions);
-    if (!parsed) {
-        return std::nullopt;
-    }
+Request parse(std::span<const std::string> args) {
+    const ParsedArguments parsed = parse_arguments(args, kOptions);
     Request request;
-    request.help = parsed->has("--help");
-    request.version = parsed->has("--version");
-    request.json = parsed->has("--json");
-    request.blobs = parsed->has("--blobs");
-    request.images = parsed->positional;
-    request.updateData = parsed->value_of("--update-data");
-    request.expect = parsed->values_of("--expect");
-    request.base = parsed->value_of("--base");
-    request.diff = parsed->values_of("--diff");
-    request.extract = parsed->value_of("--extract");
-    if (!request.help && !request.version && !one_mode(request)) {
-        return std::nullopt;
+    request.help = parsed.has("--help");
+    request.version = parsed.has("--version");
+    request.json = parsed.asksForJson;
+    request.blobs = parsed.has("--blobs");
+    request.images = parsed.positional;
+    request.updateData = parsed.value_of("--update-data");
+    request.expect = parsed.values_of("--expect");
+    request.base = parsed.value_of("--base");
+    request.diff = parsed.values_of("--diff");
+    request.extract = parsed.value_of("--extract");
+    if (!parsed.refusal.empty()) {
+        request.refusal = parsed.refusal;
+    } else if (!request.help && !request.version) {
+        request.refusal = mode_refusal(request);
     }
     return request;
 }
@@ -123,14 +132,13 @@ int main(int argc, char** argv) {
     platform::fill_closed_standard_streams();
     platform::use_binary_standard_streams();
     const std::vector<std::string> args = platform::command_line_arguments(argc, argv);
-    const std::optional<Request> request = parse(std::span(args).subspan(1));
-    if (!request || request->help) {
-        print_text(kUsage);
-        return request ? PROVKIT_OK : kUsageStatus;
+    const Request request = parse(std::span(args).subspan(1));
+    if (request.refusal) {
+        return refuse_command_line(*request.refusal, kUsage, request.json);
     }
-    if (request->version) {
-        print_text("fwbinspect " FWBFORGE2_VERSION "\n");
+    if (request.help || request.version) {
+        print_text(request.help ? std::string(kUsage) : version_text());
         return PROVKIT_OK;
     }
-    return run(*request);
+    return run(request);
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+using Json = nlohmann::ordered_json;
+
 // JSON as both programs print it. Names and lines are bytes, not always UTF-8:
 // what is not shows as U+FFFD rather than failing the dump.
 

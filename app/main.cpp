@@ -2,6 +2,7 @@
 // fwbforge2 --all updatedata.xml outdir
 // with --json, --record FILE, --dry-run anywhere; --help, --version
 #include "app/batch.h"
+#include "app/command_line.h"
 #include "app/options.h"
 #include "app/output.h"
 #include "app/single_run.h"
@@ -18,25 +19,23 @@ int main(int argc, char** argv) {
     platform::use_binary_standard_streams();
     platform::keep_running_on_broken_pipes_and_size_limits();
     const std::vector<std::string> arguments = platform::command_line_arguments(argc, argv);
-    const std::optional<Options> options = parse_options(std::span(arguments).subspan(1));
-    if (!options) {
-        print_text(kUsageLine);
-        return kCommandLineStatus;
+    const Options options = parse_options(std::span(arguments).subspan(1));
+    if (!options.refusal.empty()) {
+        return refuse_command_line(options.refusal, kUsageLine, options.json);
     }
-    if (options->help || options->version) {
-        print_text(options->help ? help_text() : version_text());
+    if (options.help || options.version) {
+        print_text(options.help ? help_text() : version_text());
         return PROVKIT_OK;
     }
-    if (options->all) {
-        if (options->positional.size() != kBatchArguments) {
-            print_text(kBatchUsageLine);
-            return kCommandLineStatus;
+    if (options.all) {
+        if (options.positional.size() != kBatchArguments) {
+            return refuse_command_line({}, kBatchUsageLine, options.json);
         }
-        return run_batch(*options);
+        return run_batch(options);
     }
-    if (options->positional.size() < kSingleRunArguments) {
-        print_text(kUsageLine);
-        return kCommandLineStatus;
+    // Arguments past the six are ignored, as they always were.
+    if (options.positional.size() < kSingleRunArguments) {
+        return refuse_command_line({}, kUsageLine, options.json);
     }
-    return run_single(*options);
+    return run_single(options);
 }

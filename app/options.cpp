@@ -4,8 +4,9 @@
 
 namespace {
 
-constexpr OptionSpec kOptions[] = {flag("--help"), flag("--version"), flag("--all"),
-                                   flag("--json"), flag("--dry-run"), with_values("--record", 1)};
+constexpr OptionSpec kOptions[] = {flag("--help", "-h"), flag("--version"),
+                                   flag("--all"),        flag("--json"),
+                                   flag("--dry-run"),    with_values("--record", 1)};
 
 constexpr std::string_view kUsagePrefix = "Usage:: ";
 
@@ -20,25 +21,23 @@ constexpr std::string_view kHelpBody =
     "                 line per device), under a lock\n"
     "  --dry-run      every check of the run, nothing written; name each output\n"
     "                 and the SHA-256 it would have\n"
-    "  --help         print this text\n"
+    "  -h, --help     print this text\n"
     "  --version      print the version\n"
     "  --             end the options: what follows is positional\n";
 
 } // namespace
 
-std::optional<Options> parse_options(std::span<const std::string> arguments) {
-    const std::optional<ParsedArguments> parsed = parse_arguments(arguments, kOptions);
-    if (!parsed) {
-        return std::nullopt;
-    }
+Options parse_options(std::span<const std::string> arguments) {
+    const ParsedArguments parsed = parse_arguments(arguments, kOptions);
     Options options;
-    options.help = parsed->has("--help");
-    options.version = parsed->has("--version");
-    options.all = parsed->has("--all");
-    options.json = parsed->has("--json");
-    options.dryRun = parsed->has("--dry-run");
-    options.record = parsed->value_of("--record");
-    options.positional = parsed->positional;
+    options.help = parsed.has("--help");
+    options.version = parsed.has("--version");
+    options.all = parsed.has("--all");
+    options.json = parsed.asksForJson;
+    options.dryRun = parsed.has("--dry-run");
+    options.record = parsed.value_of("--record");
+    options.positional = parsed.positional;
+    options.refusal = parsed.refusal;
     return options;
 }
 
@@ -46,12 +45,4 @@ std::string help_text() {
     const std::string_view batchUsage = kBatchUsageLine.substr(kUsagePrefix.size());
     return std::string(kUsageLine) + std::string(kUsagePrefix.size(), ' ') +
            std::string(batchUsage) + std::string(kHelpBody);
-}
-
-std::string_view tool_version() {
-    return FWBFORGE2_VERSION;
-}
-
-std::string version_text() {
-    return "fwbforge2 " + std::string(tool_version()) + "\n";
 }

@@ -15,9 +15,9 @@ struct Options {
     bool dryRun = false;
     std::optional<std::string> record;
     std::vector<std::string> positional;
+    std::string refusal; // why the command line cannot be taken; empty when it can
 };
 
-inline constexpr int kCommandLineStatus = 1;
 inline constexpr std::size_t kSingleRunArguments = 6; // VID DID SVID SSID updatedata output
 inline constexpr std::size_t kBatchArguments = 2;     // updatedata outdir
 
@@ -26,13 +26,9 @@ inline constexpr std::string_view kUsageLine =
 inline constexpr std::string_view kBatchUsageLine =
     "Usage:: fwbforge2 --all updatedata.xml outdir\n";
 
-// Nothing when an argument starts with "--" and names no option, or --record has
-// no file or is given twice.
-std::optional<Options> parse_options(std::span<const std::string> arguments);
+// Refused when an argument starts with "--" and names no option, or --record
+// has no file or is given twice.
+Options parse_options(std::span<const std::string> arguments);
 
 // Every mode and option, for --help.
 std::string help_text();
-// "fwbforge2 VERSION\n".
-std::string version_text();
-// The project's version, as CMake has it.
-std::string_view tool_version();

@@ -4,7 +4,7 @@
 
 namespace {
 
-std::string& program_name() {
+std::string& name_of_program() {
     static std::string name = "fwbforge2";
     return name;
 }
@@ -28,11 +28,23 @@ void print_line(std::string_view text, std::string_view value) {
 }
 
 void set_program_name(std::string_view name) {
-    program_name() = name;
+    name_of_program() = name;
+}
+
+std::string_view program_name() {
+    return name_of_program();
+}
+
+std::string_view tool_version() {
+    return FWBFORGE2_VERSION;
+}
+
+std::string version_text() {
+    return std::string(program_name()) + " " + std::string(tool_version()) + "\n";
 }
 
 void print_diagnostic(std::string_view text) {
-    std::string line = program_name();
+    std::string line(program_name());
     line.append(": ");
     line.append(text);
     line.push_back('\n');

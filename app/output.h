@@ -12,6 +12,11 @@ void print_line(std::string_view text, std::string_view value);
 
 // The name that begins every line on standard error ("fwbforge2", "fwbinspect").
 void set_program_name(std::string_view name);
+std::string_view program_name();
+// The project's version, as CMake has it.
+std::string_view tool_version();
+// "PROGRAM VERSION\n", as --version prints it.
+std::string version_text();
 
 // One line on standard error: the program's name, ": " and text.
 void print_diagnostic(std::string_view text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/json_text.h"
 #include "common/device_id.h"
 #include "common/status.h"
 #include "image/calc_hash.h"
@@ -7,7 +8,6 @@
 #include "platform/platform.h"
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,8 +33,6 @@ struct RunFacts {
     std::optional<std::uint32_t> exprom;
     std::string printed; // every line the run printed, or would have
 };
-
-using Json = nlohmann::ordered_json;
 
 // The run as --json prints it and --record appends it.
 Json run_json(const RunFacts& facts);
