@@ -206,6 +206,10 @@ int check_update_data_file(std::string_view path, bool jsonReport) {
     if (read) {
         read = reading.finish();
     }
+    // Entries still open at the end of the file close there.
+    for (; read && !check.devices.empty(); check.devices.pop_front()) {
+        report.list(check.devices.front());
+    }
     if (!read) {
         // The devices read before a failed read stand before the reason.
         report.flush();

@@ -212,10 +212,22 @@ TEST_F(Fwbinspect, TheStreamedUpdateDataReportIsTheJsonTheLibraryWouldPrint) {
     write_file(dir / "empty.xml", "");
     write_file(dir / "odd.xml", R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)"
                                 "\n<mac>0a0</mac>\n<image>\xff\"x\n");
-    for (const char* file : {"update-data.xml", "empty.xml", "odd.xml"}) {
+    // Entries open at the end of the file close there, after the last line is read.
+    write_file(dir / "open.xml", read_file(dir / "update-data.xml") +
+                                     R"(<pciid vid="fb2f" did="0b01" sdid="0001" svid="fb2f" />)" +
+                                     R"(<pciid vid="fb2f" did="0b02" sdid="0001" svid="fb2f" />)");
+    const std::vector<std::pair<const char*, std::size_t>> files = {
+        {"update-data.xml", 4}, {"empty.xml", 0}, {"odd.xml", 1}, {"open.xml", 6}};
+    for (const auto& [file, devices] : files) {
         const RunResult r = inspect({"--update-data", file, "--json"});
         const json report = json::parse(r.out);
         EXPECT_EQ(report.dump(2, ' ', false, json::error_handler_t::replace) + "\n", r.out) << file;
         EXPECT_EQ(report["ok"], r.status == 0) << file;
+        EXPECT_EQ(report["devices"].size(), devices) << file;
+        const RunResult text = inspect({"--update-data", file});
+        EXPECT_NE(
+            text.out.find(std::to_string(devices) + (devices == 1 ? " device, " : " devices, ")),
+            std::string::npos)
+            << text.out;
     }
 }
