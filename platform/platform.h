@@ -1,7 +1,8 @@
 #pragma once
 
 // The operating system, thinly: every file, directory, signal and process call
-// of the tools goes through here, so that a port replaces one file (posix.cpp).
+// of the tools goes through here, so that a port replaces a file a job
+// (posix_*.cpp, windows_*.cpp).
 // Calls report the system's own error code; policy stays with the callers.
 
 #include <cstddef>
