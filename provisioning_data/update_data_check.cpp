@@ -72,11 +72,7 @@ class Scan {
         if (firstListed_.empty()) {
             sawNul_ = sawNul_ || line.find('\0') != std::string_view::npos;
         }
-        // Reset tag by tag: clearing the whole struct costs more than most lines.
-        for (std::optional<TagValue>* tag :
-             {&lineTags_.mac, &lineTags_.phy, &lineTags_.exprom, &lineTags_.image}) {
-            tag->reset();
-        }
+        lineTags_.clear();
         look_at_less_than_signs(number, line);
         // Without a key, a tag or a mention of one, a line changes nothing.
         if (!opensSomething_) {
