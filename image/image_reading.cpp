@@ -67,6 +67,9 @@ ImageBytes::read_blocks(std::uint64_t offset, std::uint64_t count,
                         const std::function<bool(std::span<const std::uint8_t>)>& take,
                         bool& complete) {
     complete = false;
+    if (offset > length_) {
+        return {}; // even an empty range there is not in the file
+    }
     std::vector<std::uint8_t> block(
         static_cast<std::size_t>(std::min<std::uint64_t>(count, kReadBlock)));
     for (std::uint64_t done = 0; done < count;) {
