@@ -2,7 +2,7 @@
 
 #include "app/device_run.h"
 #include "app/failure_text.h"
-#include "app/json_text.h"
+#include "app/json_document.h"
 #include "app/manifest.h"
 #include "app/output.h"
 #include "app/output_directory.h"
@@ -204,12 +204,13 @@ class Batch {
         place_images(slots, images);
         std::string lines;
         std::string printed;
+        const RunStamp stamp = stamp_now();
         for (std::size_t i = 0; i < slots.size(); ++i) {
             RunFacts& facts = slots[i].facts;
             facts.printed = slots[i].out.printed();
             printed += facts.printed;
             if (record_.is_open()) {
-                lines += json_line(run_json(facts));
+                lines += json_line(run_json(facts, &stamp));
             }
             if (deviceStatus_ == PROVKIT_OK) {
                 deviceStatus_ = facts.status;
@@ -236,8 +237,7 @@ class Batch {
     }
 
     Json manifest_head() const {
-        Json json;
-        json["version"] = tool_version();
+        Json json = document_head("manifest");
         json["update_data"] = {{"path", updateDataPath_},
                                {"sha256", digest_json(updateDataDigest_)}};
         json["status"] = status();

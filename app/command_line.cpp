@@ -69,10 +69,8 @@ int refuse_command_line(std::string_view refusal, std::string_view usage, bool j
     if (!refusal.empty()) {
         messages.push_back(std::string(program_name()) + ": " + std::string(refusal));
     }
-    for (std::size_t from = 0; from < usage.size();) {
-        const std::size_t end = std::min(usage.find('\n', from), usage.size());
-        messages.emplace_back(usage.substr(from, end - from));
-        from = end + 1;
+    for (std::string& line : printed_lines(usage)) {
+        messages.push_back(std::move(line));
     }
     print_text(json_document(usage_error_document(messages)));
     return PROVKIT_ERR_USAGE;

@@ -1,6 +1,6 @@
 #include "app/manifest.h"
 
-#include "app/json_text.h"
+#include "app/json_document.h"
 #include "common/hex.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "app/run_record.h"
 
+#include "app/json_document.h"
 #include "app/options.h"
 #include "app/output.h"
 #include "common/hex.h"
@@ -15,14 +16,6 @@ template <typename Value> Json or_null(const std::optional<Value>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
-Json identifiers_into(Json json, const std::optional<DeviceId>& id) {
-    json["vid"] = id ? Json(hex16(id->vid)) : Json(nullptr);
-    json["did"] = id ? Json(hex16(id->did)) : Json(nullptr);
-    json["svid"] = id ? Json(hex16(id->svid)) : Json(nullptr);
-    json["ssid"] = id ? Json(hex16(id->ssid)) : Json(nullptr);
-    return json;
-}
-
 } // namespace
 
 Json digest_json(const std::optional<DigestValue>& digest) {
@@ -34,22 +27,20 @@ std::string image_file_name(DeviceId id) {
            ".fwb";
 }
 
-std::vector<std::string> printed_lines(std::string_view printed) {
-    std::vector<std::string> lines;
-    while (!printed.empty()) {
-        const std::size_t end = printed.find('\n');
-        lines.emplace_back(printed.substr(0, end));
-        printed = end == std::string_view::npos ? std::string_view() : printed.substr(end + 1);
-    }
-    return lines;
+RunStamp stamp_now() {
+    return {platform::utc_time_now(), platform::host_name(), platform::user_name()};
 }
 
-Json run_json(const RunFacts& facts) {
-    Json json;
-    json["version"] = tool_version();
+Json run_json(const RunFacts& facts, const RunStamp* stamp) {
+    Json json = document_head("run");
+    if (stamp != nullptr) {
+        json["time"] = stamp->time;
+        json["host"] = stamp->host;
+        json["user"] = stamp->user;
+    }
     json["status"] = facts.status;
     json["dry_run"] = facts.dryRun;
-    json = identifiers_into(std::move(json), facts.id);
+    put_identifiers(json, facts.id);
     json["update_data"] = {{"path", facts.updateDataPath},
                            {"sha256", digest_json(facts.updateDataDigest)}};
     json["image_name"] = or_null(facts.imageName);

@@ -34,11 +34,17 @@ struct RunFacts {
     std::string printed; // every line the run printed, or would have
 };
 
-// The run as --json prints it and --record appends it.
-Json run_json(const RunFacts& facts);
+// Who ran a run, where and when: what a record line adds to the run.
+struct RunStamp {
+    std::string time; // UTC, RFC 3339
+    std::string host;
+    std::string user;
+};
+RunStamp stamp_now();
+
+// The run as --json prints it and, stamped, as --record appends it.
+Json run_json(const RunFacts& facts, const RunStamp* stamp = nullptr);
 // A batch image's file name: vid-did-svid-ssid.fwb, four hex digits each.
 std::string image_file_name(DeviceId id);
-// The lines printed, each without its line feed.
-std::vector<std::string> printed_lines(std::string_view printed);
 // The digest as hex, or null.
 Json digest_json(const std::optional<DigestValue>& digest);

@@ -87,7 +87,8 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
 
 // A record that cannot take the line fails a run that had not failed already.
 void append_record(RunRecord& record, RunFacts& facts, Transcript& out) {
-    if (record.append(json_line(run_json(facts)))) {
+    const RunStamp stamp = stamp_now();
+    if (record.append(json_line(run_json(facts, &stamp)))) {
         return;
     }
     out.line("Unable to write record ", record.path());

@@ -87,6 +87,13 @@ inline constexpr std::string_view kNullDevice = "/dev/null";
 // The program's arguments in UTF-8, its name first, whatever form the system
 // handed them in.
 std::vector<std::string> command_line_arguments(int argc, char** argv);
+
+// Who ran a run, where and when, for its record: the machine's name and the
+// running user's (empty when the system cannot say), and the time now in UTC as
+// RFC 3339 to the second ("2026-12-09T03:30:00Z").
+std::string host_name();
+std::string user_name();
+std::string utc_time_now();
 // Standard output and error pass bytes through untranslated (no CR added before LF).
 void use_binary_standard_streams();
 

@@ -8,6 +8,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -91,6 +92,33 @@ std::vector<std::string> command_line_arguments(int, char**) {
     }
     ::LocalFree(words);
     return arguments;
+}
+
+std::string host_name() {
+    std::array<wchar_t, 256> name{};
+    DWORD size = static_cast<DWORD>(name.size());
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name.data(), &size)) {
+        return {};
+    }
+    return narrowed(std::wstring_view(name.data(), size));
+}
+
+std::string user_name() {
+    std::array<wchar_t, 257> name{};
+    DWORD size = static_cast<DWORD>(name.size());
+    if (!::GetUserNameW(name.data(), &size) || size == 0) {
+        return {};
+    }
+    return narrowed(std::wstring_view(name.data(), size - 1)); // size counts the NUL
+}
+
+std::string utc_time_now() {
+    SYSTEMTIME now{};
+    ::GetSystemTime(&now);
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text.data();
 }
 
 void use_binary_standard_streams() {

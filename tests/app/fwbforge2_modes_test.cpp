@@ -1,6 +1,7 @@
 // End to end, the modes beside the six-argument run: --all, --json, --record,
 // --dry-run and the options themselves, each against what the plain run prints
 // and writes.
+#include "tests/app/json_checks.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -228,7 +230,9 @@ TEST_F(Fwbforge2Modes, JsonIsTheRunsFactsAndMatchesWhatItWrote) {
         const json facts = json::parse(r.out);
         EXPECT_EQ(facts["status"], c.status);
         EXPECT_EQ(facts["dry_run"], c.dryRun);
-        EXPECT_EQ(facts["version"], "0.3.0");
+        EXPECT_EQ(head_of(r.out),
+                  (std::vector<std::string>{"1", "run", "fwbforge2", FWBFORGE2_VERSION}));
+        EXPECT_FALSE(facts.contains("time")) << "only a record line is stamped";
         EXPECT_EQ(facts["output"]["path"], "out.fwb");
         if (c.status != 0) {
             EXPECT_EQ(joined_lines(facts["messages"]), plain.out);
@@ -305,6 +309,11 @@ TEST_F(Fwbforge2Modes, SixteenRecordedRunsAtOnceLoseNoLine) {
         const json facts = json::parse(line);
         const std::string output = facts["output"]["path"];
         EXPECT_EQ(facts["status"], statusOf[output]) << output;
+        EXPECT_EQ(head_of(line)[1], "run");
+        const std::regex utc("20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-6][0-9]Z");
+        EXPECT_TRUE(std::regex_match(facts["time"].get<std::string>(), utc)) << facts["time"];
+        EXPECT_FALSE(facts["host"].get<std::string>().empty());
+        EXPECT_FALSE(facts["user"].get<std::string>().empty());
         statusOf.erase(output);
         if (facts["status"] == 0) {
             EXPECT_EQ(facts["output"]["sha256"], sha_hex_of(dir / output));
