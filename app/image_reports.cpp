@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <vector>
 
-using nlohmann::json;
-
 namespace {
 
 // What a placeholder begins with as nlohmann writes it: no path or name holds a NUL.
@@ -61,9 +59,9 @@ std::string entry_text(const EntryInspection& entry) {
             (entry.inRegion ? verdict(entry.digest) : "MISMATCH (blob outside the region)"));
 }
 
-json digest_json(const DigestCheck& check) {
-    return {{"stored", check.inFile ? json(to_hex(check.stored)) : json(nullptr)},
-            {"computed", check.inFile ? json(to_hex(check.computed)) : json(nullptr)},
+Json digest_json(const DigestCheck& check) {
+    return {{"stored", check.inFile ? Json(to_hex(check.stored)) : Json(nullptr)},
+            {"computed", check.inFile ? Json(to_hex(check.computed)) : Json(nullptr)},
             {"ok", check.holds()}};
 }
 
@@ -113,39 +111,40 @@ bool print_image_report_text(ChunkedOutput& out, const InspectedImage& image) {
     return true;
 }
 
-json image_report_json(const InspectedImage& image, std::size_t index) {
+Json image_report_json(const InspectedImage& image, std::size_t index) {
     const ImageInspection& inspection = *image.inspection;
-    json entries = json::array();
+    Json entries = Json::array();
     for (std::size_t i = 0; i < inspection.entries.size(); ++i) {
         const EntryInspection& entry = inspection.entries[i];
-        json object = {{"index", entry.index},       {"type", blob_type_name(entry.type)},
-                       {"typeCode", entry.type},     {"length", entry.length},
-                       {"inRegion", entry.inRegion}, {"digest", digest_json(entry.digest)}};
+        Json object = {{"index", entry.index},        {"type", blob_type_name(entry.type)},
+                       {"type_code", entry.type},     {"length", entry.length},
+                       {"in_region", entry.inRegion}, {"digest", digest_json(entry.digest)}};
         if (image.blobs != nullptr) {
-            object["blob"] = entry.inRegion ? json(std::string(kPlaceholderText) +
+            object["blob"] = entry.inRegion ? Json(std::string(kPlaceholderText) +
                                                    std::to_string(index) + " " + std::to_string(i))
-                                            : json(nullptr);
+                                            : Json(nullptr);
         }
         entries.push_back(std::move(object));
     }
-    return {{"image", image.path},
+    return {{"path", image.path},
+            {"readable", true},
             {"length", inspection.fileLength},
-            {"headerComplete", inspection.headerComplete},
-            {"bdpOffset", inspection.placement.bdpOffset},
-            {"bdpSize", inspection.placement.bdpSize},
-            {"regionValid", inspection.regionValid},
+            {"header_complete", inspection.headerComplete},
+            {"bdp_offset", inspection.placement.bdpOffset},
+            {"bdp_size", inspection.placement.bdpSize},
+            {"region_valid", inspection.regionValid},
             {"exprom",
              {{"descriptor", to_hex(inspection.expromDescriptor)},
               {"cleared", inspection.expromCleared()}}},
             {"digests",
              {{"header", digest_json(inspection.headerDigest)},
-              {"secondArea", digest_json(inspection.secondAreaDigest)},
+              {"second_area", digest_json(inspection.secondAreaDigest)},
               {"table", digest_json(inspection.tableDigest)}}},
             {"entries", entries},
             {"verified", inspection.verified()}};
 }
 
-bool print_json_with_blobs(ChunkedOutput& out, const json& report,
+bool print_json_with_blobs(ChunkedOutput& out, const Json& report,
                            std::span<const InspectedImage> images) {
     const std::string text = json_document(report);
     std::size_t from = 0;

@@ -5,7 +5,6 @@
 #include "image/image_reading.h"
 
 #include <cstddef>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <string_view>
 
@@ -24,9 +23,9 @@ bool print_image_report_text(ChunkedOutput& out, const InspectedImage& image);
 // The JSON report. A blob's hex stands as a placeholder naming image (its index
 // among the images printed together) and the entry, which print_json_with_blobs
 // fills as it writes.
-nlohmann::json image_report_json(const InspectedImage& image, std::size_t index);
+Json image_report_json(const InspectedImage& image, std::size_t index);
 
 // Writes report as nlohmann prints it with an indent of 2, each placeholder
 // replaced by its blob's hex. False when a blob could not be read.
-bool print_json_with_blobs(ChunkedOutput& out, const nlohmann::json& report,
+bool print_json_with_blobs(ChunkedOutput& out, const Json& report,
                            std::span<const InspectedImage> images);

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 
-using nlohmann::json;
 using namespace layout;
 
 namespace {
@@ -57,10 +56,11 @@ std::string refusal_text(const Failure& failure) {
 }
 
 // The device's board data as fwbforge2 takes it. 0, 67 or 69 (a refusal, in report).
-int look_up_board_data(const ExpectRequest& request, ExpectReport& report, BoardData& board) {
+int look_up_board_data(const ExpectRequest& request, ExpectReport& report, BoardData& board,
+                       Transcript& out) {
     const BoardDataStage stage = readBdp(request.updateData, report.device);
     if (stage.failure.check == Check::update_data_unreadable) {
-        print_line("Unable to open file! ", request.updateData);
+        out.line("Unable to open file! ", request.updateData);
         diagnose("cannot read", request.updateData, stage.failure.reason.reason());
         return PROVKIT_ERR_FILE;
     }
@@ -78,9 +78,10 @@ int look_up_board_data(const ExpectRequest& request, ExpectReport& report, Board
 }
 
 // The image fwbforge2 would write, over the base the entry names or --base gives.
-int expect_parts(const ExpectRequest& request, ExpectReport& report, ExpectedImage& expected) {
+int expect_parts(const ExpectRequest& request, ExpectReport& report, ExpectedImage& expected,
+                 Transcript& out) {
     BoardData board;
-    if (const int looked = look_up_board_data(request, report, board); looked != PROVKIT_OK) {
+    if (const int looked = look_up_board_data(request, report, board, out); looked != PROVKIT_OK) {
         return looked;
     }
     const std::string path = request.base ? *request.base : report.entry->imageName;
@@ -90,7 +91,7 @@ int expect_parts(const ExpectRequest& request, ExpectReport& report, ExpectedIma
         return PROVKIT_ERR_DATA;
     }
     if (!made) {
-        report_unreadable_image(path, made.error().reason);
+        report_unreadable_image(out, path, made.error().reason);
         return PROVKIT_ERR_FILE;
     }
     expected = std::move(*made);
@@ -106,7 +107,7 @@ int expect_parts(const ExpectRequest& request, ExpectReport& report, ExpectedIma
 }
 
 int compare_with_expected(const OpenedImage& image, const ExpectedImage& expected,
-                          const ExpectRequest& request, ExpectReport& report) {
+                          const ExpectRequest& request, ExpectReport& report, Transcript& out) {
     const BaseImage& base = *expected.base;
     const std::vector<ImagePart> layoutParts =
         image_parts(expected.parts.header, expected.parts.region.table);
@@ -115,11 +116,11 @@ int compare_with_expected(const OpenedImage& image, const ExpectedImage& expecte
     if (!compare_images({&image.file, image.length, nullptr, std::nullopt},
                         {&base.file, base.length, &expected.parts, std::nullopt}, layoutParts,
                         comparison, failure)) {
-        report_unreadable_image(failure.inB ? *report.base : request.image, failure.error);
+        report_unreadable_image(out, failure.inB ? *report.base : request.image, failure.error);
         return PROVKIT_ERR_FILE;
     }
     if (comparison.lengthB < base.length) {
-        print_line("Unable to read fwb ", *report.base);
+        out.line("Unable to read fwb ", *report.base);
         diagnose("cannot read", *report.base, "it ended before the length it had when opened");
         return PROVKIT_ERR_FILE;
     }
@@ -140,39 +141,32 @@ std::optional<BdpPlacement> region_of(const ImageFrame& frame, std::uint64_t len
 } // namespace
 
 int expect_image(const ExpectRequest& request) {
+    Transcript out(!request.json);
     ExpectReport report;
     report.image = request.image;
     report.updateData = request.updateData;
     const Result<DeviceId> id = parse_device_id(request.identifiers);
     if (!id) {
         const Failure& failure = id.error();
-        const std::string refusal = std::string(failure.subject) + " " + failure.path +
-                                    " does not fit 16 bits (" + forge_words(failure) + ")";
-        if (request.json) {
-            print_json({{"image", request.image},
-                        {"device", nullptr},
-                        {"refused", refusal},
-                        {"asExpected", false}});
-        } else {
-            print_text(field("refused", refusal));
-        }
-        return failure.status;
+        out.text(field("refused", std::string(failure.subject) + " " + failure.path +
+                                      " does not fit 16 bits (" + forge_words(failure) + ")"));
+        return finish_failed(out, request.json, "expect", failure.status);
     }
     report.device = *id;
     OpenedImage image;
     platform::Error error;
     if (!open_image(request.image, ImageKinds::regular_only, image, error)) {
-        report_unreadable_image(request.image, error);
-        return PROVKIT_ERR_FILE;
+        report_unreadable_image(out, request.image, error);
+        return finish_failed(out, request.json, "expect", PROVKIT_ERR_FILE);
     }
     report.imageLength = image.length;
     ExpectedImage expected;
-    int status = expect_parts(request, report, expected);
+    int status = expect_parts(request, report, expected, out);
     if (status == PROVKIT_OK) {
-        status = compare_with_expected(image, expected, request, report);
+        status = compare_with_expected(image, expected, request, report, out);
     }
     if (status == PROVKIT_ERR_FILE) {
-        return status;
+        return finish_failed(out, request.json, "expect", status);
     }
     if (request.json) {
         print_json(expect_report_json(report));
@@ -183,25 +177,26 @@ int expect_image(const ExpectRequest& request) {
 }
 
 int diff_images(std::string_view a, std::string_view b, bool jsonReport) {
+    Transcript out(!jsonReport);
     OpenedImage imageA;
     OpenedImage imageB;
     platform::Error error;
     const bool openedA = open_image(a, ImageKinds::regular_only, imageA, error);
     if (!openedA) {
-        report_unreadable_image(a, error);
+        report_unreadable_image(out, a, error);
     }
     const bool openedB = open_image(b, ImageKinds::regular_only, imageB, error);
     if (!openedB) {
-        report_unreadable_image(b, error);
+        report_unreadable_image(out, b, error);
     }
     if (!openedA || !openedB) {
-        return PROVKIT_ERR_FILE;
+        return finish_failed(out, jsonReport, "diff", PROVKIT_ERR_FILE);
     }
     ImageBytes sourceA(imageA.file, imageA.length);
     ImageFrame frameA;
     if (error = read_frame(sourceA, frameA); error.failed()) {
-        report_unreadable_image(a, error);
-        return PROVKIT_ERR_FILE;
+        report_unreadable_image(out, a, error);
+        return finish_failed(out, jsonReport, "diff", PROVKIT_ERR_FILE);
     }
     sourceA.shorten_to_current_size();
     ImageHeader header{};
@@ -213,16 +208,16 @@ int diff_images(std::string_view a, std::string_view b, bool jsonReport) {
     ImageBytes sourceB(imageB.file, imageB.length);
     ImageFrame frameB;
     if (error = read_frame(sourceB, frameB); error.failed()) {
-        report_unreadable_image(b, error);
-        return PROVKIT_ERR_FILE;
+        report_unreadable_image(out, b, error);
+        return finish_failed(out, jsonReport, "diff", PROVKIT_ERR_FILE);
     }
     sourceB.shorten_to_current_size();
     if (!compare_images(
             {&imageA.file, sourceA.length(), nullptr, region_of(frameA, sourceA.length())},
             {&imageB.file, sourceB.length(), nullptr, region_of(frameB, sourceB.length())},
             image_parts(header, table), report.comparison, failure)) {
-        report_unreadable_image(failure.inB ? b : a, failure.error);
-        return PROVKIT_ERR_FILE;
+        report_unreadable_image(out, failure.inB ? b : a, failure.error);
+        return finish_failed(out, jsonReport, "diff", PROVKIT_ERR_FILE);
     }
     if (jsonReport) {
         print_json(diff_report_json(report));

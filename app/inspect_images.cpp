@@ -1,5 +1,6 @@
 #include "app/image_reports.h"
 #include "app/inspect_modes.h"
+#include "app/json_document.h"
 #include "app/output.h"
 #include "app/reports.h"
 #include "app/update_data_report.h"
@@ -10,8 +11,6 @@
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
-
-using nlohmann::json;
 
 namespace {
 
@@ -101,14 +100,13 @@ bool write_new_file(const std::string& path, ImageBytes& source, const EntryInsp
 } // namespace
 
 int inspect_images(const std::vector<std::string>& paths, bool blobs, bool jsonReport) {
-    const bool several = paths.size() > 1;
     bool unreadable = false;
     bool unverified = false;
     ChunkedOutput out;
     // Kept open to the end: a JSON report reads the blobs as it is written.
     std::vector<ReadImage> images(paths.size());
     std::vector<InspectedImage> inspected;
-    json reports = json::array();
+    Json reports = Json::array();
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!jsonReport && i > 0) {
             out.text() += "\n";
@@ -117,13 +115,12 @@ int inspect_images(const std::vector<std::string>& paths, bool blobs, bool jsonR
         if (!read_image(paths[i], images[i], error)) {
             unreadable = true;
             out.flush();
-            if (jsonReport && several) {
-                diagnose("cannot read", paths[i],
-                         error.failed() ? error.reason() : "not a regular file");
-                reports.push_back({{"image", paths[i]}, {"readable", false}, {"verified", false}});
-            } else {
-                report_unreadable_image(paths[i], error);
-            }
+            Transcript lines(!jsonReport);
+            report_unreadable_image(lines, paths[i], error);
+            reports.push_back({{"path", paths[i]},
+                               {"readable", false},
+                               {"verified", false},
+                               {"messages", printed_lines(lines.printed())}});
             continue;
         }
         unverified = unverified || !images[i].inspection.verified();
@@ -133,29 +130,33 @@ int inspect_images(const std::vector<std::string>& paths, bool blobs, bool jsonR
         if (!jsonReport) {
             if (!print_image_report_text(out, image)) {
                 out.flush();
-                report_unreadable_image(paths[i], {});
+                Transcript lines(true);
+                report_unreadable_image(lines, paths[i], {});
                 return PROVKIT_ERR_FILE;
             }
             continue;
         }
-        json report = image_report_json(image, inspected.size() - 1);
-        if (several) {
-            report["readable"] = true;
+        reports.push_back(image_report_json(image, inspected.size() - 1));
+    }
+    const int status = unreadable ? PROVKIT_ERR_FILE : unverified ? PROVKIT_ERR_DATA : PROVKIT_OK;
+    if (jsonReport) {
+        Json report = document_head("images");
+        report["status"] = status;
+        report["verified"] = status == PROVKIT_OK;
+        report["images"] = std::move(reports);
+        if (!print_json_with_blobs(out, report, inspected)) {
+            return PROVKIT_ERR_FILE;
         }
-        reports.push_back(std::move(report));
     }
-    if (jsonReport && !reports.empty() &&
-        !print_json_with_blobs(out, several ? reports : reports.front(), inspected)) {
-        return PROVKIT_ERR_FILE;
-    }
-    return unreadable ? PROVKIT_ERR_FILE : unverified ? PROVKIT_ERR_DATA : PROVKIT_OK;
+    return status;
 }
 
 int extract_blobs(std::string_view image, std::string_view directory) {
     ReadImage read;
     platform::Error error;
     if (!read_image(image, read, error)) {
-        report_unreadable_image(image, error);
+        Transcript out(true);
+        report_unreadable_image(out, image, error);
         return PROVKIT_ERR_FILE;
     }
     const ImageInspection& inspection = read.inspection;
@@ -212,8 +213,9 @@ int check_update_data_file(std::string_view path, bool jsonReport) {
     }
     if (!read) {
         // The devices read before a failed read stand before the reason.
-        report.flush();
-        print_line("Unable to open file! ", path);
+        Transcript lines(false);
+        lines.line("Unable to open file! ", path);
+        report.fail(PROVKIT_ERR_FILE, lines.printed());
         diagnose("cannot read", path, read.error().reason.reason());
         return PROVKIT_ERR_FILE;
     }

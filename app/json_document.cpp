@@ -36,6 +36,13 @@ std::vector<std::string> printed_lines(std::string_view printed) {
     return lines;
 }
 
+Json failure_document(std::string_view kind, int status, std::string_view printed) {
+    Json json = document_head(kind);
+    json["status"] = status;
+    json["messages"] = printed_lines(printed);
+    return json;
+}
+
 Json usage_error_document(std::span<const std::string> messages) {
     Json json = document_head("usage_error");
     json["status"] = PROVKIT_ERR_USAGE;

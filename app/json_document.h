@@ -24,6 +24,10 @@ Json identifiers_json(DeviceId id);
 // The lines a run printed, each without its line feed, for a document's "messages".
 std::vector<std::string> printed_lines(std::string_view printed);
 
+// A run that failed before it had its report: the head, the status and the
+// lines it printed, as "messages".
+Json failure_document(std::string_view kind, int status, std::string_view printed);
+
 // A command line the tool could not take, as --json prints it: the head, status 1
 // and the lines that say why.
 Json usage_error_document(std::span<const std::string> messages);

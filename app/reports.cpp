@@ -1,6 +1,6 @@
 #include "app/reports.h"
 
-#include "app/json_text.h"
+#include "app/json_document.h"
 #include "app/output.h"
 #include "common/hex.h"
 #include "image/layout.h"
@@ -9,8 +9,6 @@
 #include <array>
 #include <cstdio>
 #include <optional>
-
-using nlohmann::json;
 
 namespace {
 
@@ -29,19 +27,12 @@ std::string key_text(DeviceId id) {
            " ssid=" + hex16(id.ssid);
 }
 
-json key_json(DeviceId id) {
-    return {{"vid", hex16(id.vid)},
-            {"did", hex16(id.did)},
-            {"svid", hex16(id.svid)},
-            {"ssid", hex16(id.ssid)}};
-}
-
 std::string blob_length_text(std::optional<std::uint16_t> length) {
     return length ? count_of(*length, "byte") : "invalid";
 }
 
-json length_json(std::optional<std::uint16_t> length) {
-    return length ? json(*length) : json(nullptr);
+Json length_json(std::optional<std::uint16_t> length) {
+    return length ? Json(*length) : Json(nullptr);
 }
 
 std::string differences_text(const std::vector<PartDifference>& differences) {
@@ -52,8 +43,8 @@ std::string differences_text(const std::vector<PartDifference>& differences) {
     return text;
 }
 
-json differences_json(const std::vector<PartDifference>& differences) {
-    json list = json::array();
+Json differences_json(const std::vector<PartDifference>& differences) {
+    Json list = Json::array();
     for (const PartDifference& difference : differences) {
         list.push_back({{"part", difference.part}, {"offset", difference.offset}});
     }
@@ -73,7 +64,7 @@ std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
 
 } // namespace
 
-void print_json(const json& report) {
+void print_json(const Json& report) {
     print_text(json_document(report));
 }
 
@@ -81,9 +72,16 @@ void diagnose(std::string_view what, std::string_view path, std::string_view rea
     print_diagnostic(std::string(what) + " " + std::string(path) + ": " + std::string(reason));
 }
 
-void report_unreadable_image(std::string_view path, const platform::Error& error) {
-    print_line("Unable to read fwb ", path);
+void report_unreadable_image(Transcript& out, std::string_view path, const platform::Error& error) {
+    out.line("Unable to read fwb ", path);
     diagnose("cannot read", path, error.failed() ? error.reason() : "not a regular file");
+}
+
+int finish_failed(const Transcript& out, bool json, std::string_view kind, int status) {
+    if (json) {
+        print_json(failure_document(kind, status, out.printed()));
+    }
+    return status;
 }
 
 std::string image_line_text(std::string_view path, std::uint64_t length) {
@@ -172,21 +170,27 @@ std::string expect_report_text(const ExpectReport& report) {
     return text + field("verdict", report.asExpected() ? "as expected" : "NOT AS EXPECTED");
 }
 
-json expect_report_json(const ExpectReport& report) {
-    json entry = nullptr;
+Json expect_report_json(const ExpectReport& report) {
+    Json json = document_head("expect");
+    json["status"] = report.asExpected() ? PROVKIT_OK : PROVKIT_ERR_DATA;
+    json["as_expected"] = report.asExpected();
+    json["image"] = {{"path", report.image}, {"length", report.imageLength}};
+    json["device"] = identifiers_json(report.device);
+    json["update_data"] = {{"path", report.updateData}};
+    json["entry"] = nullptr;
     if (report.entry) {
-        entry = {{"macBytes", length_json(report.macBytes)},
-                 {"phyBytes", length_json(report.phyBytes)},
-                 {"exprom", report.entry->exprom},
-                 {"image", report.entry->imageName}};
+        json["entry"] = {{"image_name", report.entry->imageName},
+                         {"mac_length", length_json(report.macBytes)},
+                         {"phy_length", length_json(report.phyBytes)},
+                         {"exprom", report.entry->exprom}};
     }
-    json base = nullptr;
+    json["base"] = nullptr;
     if (report.base) {
-        base = {{"image", *report.base},
-                {"length", report.baseLength},
-                {"given", report.baseGiven},
-                {"verified", nullptr},
-                {"unsealed", json::array()}};
+        Json& base = json["base"] = {{"path", *report.base},
+                                     {"given", report.baseGiven},
+                                     {"length", report.baseLength},
+                                     {"verified", nullptr},
+                                     {"unsealed", Json::array()}};
         if (report.baseUnsealed) {
             base["verified"] = report.baseUnsealed->empty();
             for (const std::string_view digest : *report.baseUnsealed) {
@@ -194,15 +198,9 @@ json expect_report_json(const ExpectReport& report) {
             }
         }
     }
-    return {{"image", report.image},
-            {"length", report.imageLength},
-            {"device", key_json(report.device)},
-            {"updateData", report.updateData},
-            {"entry", entry},
-            {"base", base},
-            {"refused", report.refusal.empty() ? json(nullptr) : json(report.refusal)},
-            {"differences", differences_json(report.differences)},
-            {"asExpected", report.asExpected()}};
+    json["refusal"] = report.refusal.empty() ? Json(nullptr) : Json(report.refusal);
+    json["differences"] = differences_json(report.differences);
+    return json;
 }
 
 std::string diff_report_text(const DiffReport& report) {
@@ -213,9 +211,13 @@ std::string diff_report_text(const DiffReport& report) {
            field("verdict", report.comparison.differences.empty() ? "identical" : "DIFFERENT");
 }
 
-json diff_report_json(const DiffReport& report) {
-    return {{"a", {{"image", report.a}, {"length", report.comparison.lengthA}}},
-            {"b", {{"image", report.b}, {"length", report.comparison.lengthB}}},
-            {"differences", differences_json(report.comparison.differences)},
-            {"identical", report.comparison.differences.empty()}};
+Json diff_report_json(const DiffReport& report) {
+    const bool identical = report.comparison.differences.empty();
+    Json json = document_head("diff");
+    json["status"] = identical ? PROVKIT_OK : PROVKIT_ERR_DATA;
+    json["identical"] = identical;
+    json["a"] = {{"path", report.a}, {"length", report.comparison.lengthA}};
+    json["b"] = {{"path", report.b}, {"length", report.comparison.lengthB}};
+    json["differences"] = differences_json(report.comparison.differences);
+    return json;
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "app/json_text.h"
+#include "app/output.h"
 #include "common/device_id.h"
 #include "image/image_comparison.h"
 #include "image/image_inspection.h"
 #include "provisioning_data/update_data.h"
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,7 +58,8 @@ struct ExpectReport {
 };
 
 std::string expect_report_text(const ExpectReport& report);
-nlohmann::json expect_report_json(const ExpectReport& report);
+// With the head, the status and, when it was refused, no differences.
+Json expect_report_json(const ExpectReport& report);
 
 // Two images side by side.
 struct DiffReport {
@@ -67,14 +69,18 @@ struct DiffReport {
 };
 
 std::string diff_report_text(const DiffReport& report);
-nlohmann::json diff_report_json(const DiffReport& report);
+Json diff_report_json(const DiffReport& report);
 
 // A report as one JSON document, as nlohmann prints it with an indent of 2.
-void print_json(const nlohmann::json& report);
+void print_json(const Json& report);
 
-// A file that cannot be read: the line on standard output and the reason on
-// standard error (clear: it is no regular file).
-void report_unreadable_image(std::string_view path, const platform::Error& error);
+// A file that cannot be read: the line to out and the reason on standard error
+// (clear: it is no regular file).
+void report_unreadable_image(Transcript& out, std::string_view path, const platform::Error& error);
+
+// A mode that failed before it had its report: as --json prints it, or nothing
+// more when its lines went out as they came.
+int finish_failed(const Transcript& out, bool json, std::string_view kind, int status);
 
 // One line on standard error: what could not be done to path, and why.
 void diagnose(std::string_view what, std::string_view path, std::string_view reason);

@@ -1,7 +1,8 @@
 #include "app/update_data_report.h"
 
-#include "app/json_text.h"
+#include "app/json_document.h"
 #include "common/hex.h"
+#include "common/status.h"
 
 #include <algorithm>
 #include <array>
@@ -103,8 +104,8 @@ void append_device_line(std::string& text, const ListedDevice& device, RenderedT
     text.append(line.text());
 }
 
-// As nlohmann's dump with an indent of 2 writes it (keys in order), nested in
-// the report's "devices" array.
+// As nlohmann's dump with an indent of 2 writes it, nested in the report's
+// "devices" array.
 void put_json_number(LineBuffer& line, std::optional<std::uint64_t> value) {
     if (value) {
         line.put_number(*value);
@@ -113,38 +114,45 @@ void put_json_number(LineBuffer& line, std::optional<std::uint64_t> value) {
     }
 }
 
-// A device's JSON object begins and ends so; the digits are put in place.
-constexpr std::string_view kDeviceJsonStart = "    {\n      \"did\": \"hhhh\",\n      \"exprom\": ";
-constexpr std::size_t kDidInJsonStart = kDeviceJsonStart.find("hhhh");
-constexpr std::string_view kDeviceJsonEnd =
-    ",\n      \"ssid\": \"hhhh\",\n      \"svid\": \"hhhh\","
-    "\n      \"vid\": \"hhhh\"\n    }";
-constexpr std::size_t kSsidInJsonEnd = kDeviceJsonEnd.find("hhhh");
-constexpr std::size_t kSvidInJsonEnd = kDeviceJsonEnd.find("hhhh", kSsidInJsonEnd + 4);
-constexpr std::size_t kVidInJsonEnd = kDeviceJsonEnd.find("hhhh", kSvidInJsonEnd + 4);
+// A device's JSON object begins so; the digits are put in place.
+constexpr std::string_view kDeviceJsonStart =
+    "    {\n      \"vid\": \"hhhh\",\n      \"did\": \"hhhh\",\n      \"svid\": \"hhhh\",\n"
+    "      \"ssid\": \"hhhh\",\n      \"key_line\": ";
+constexpr std::size_t kVidInJson = kDeviceJsonStart.find("hhhh");
+constexpr std::size_t kDidInJson = kDeviceJsonStart.find("hhhh", kVidInJson + 4);
+constexpr std::size_t kSvidInJson = kDeviceJsonStart.find("hhhh", kDidInJson + 4);
+constexpr std::size_t kSsidInJson = kDeviceJsonStart.find("hhhh", kSvidInJson + 4);
 
 void append_device_json(std::string& text, const ListedDevice& device, RenderedTexts& names) {
     LineBuffer record;
     record.put(kDeviceJsonStart);
-    record.put_hex16_at(kDidInJsonStart, device.id.did);
-    record.put_number(device.exprom);
-    record.put(",\n      \"image\": ");
-    record.put_unbounded(names.of(device.imageName), text);
-    record.put(",\n      \"imageLine\": ");
+    record.put_hex16_at(kVidInJson, device.id.vid);
+    record.put_hex16_at(kDidInJson, device.id.did);
+    record.put_hex16_at(kSvidInJson, device.id.svid);
+    record.put_hex16_at(kSsidInJson, device.id.ssid);
+    record.put_number(device.keyLine);
+    record.put(",\n      \"image_line\": ");
     put_json_number(record, device.imageLine != 0 ? std::optional<std::uint64_t>(device.imageLine)
                                                   : std::nullopt);
-    record.put(",\n      \"keyLine\": ");
-    record.put_number(device.keyLine);
-    record.put(",\n      \"macBytes\": ");
+    record.put(",\n      \"mac_length\": ");
     put_json_number(record, device.macBytes);
-    record.put(",\n      \"phyBytes\": ");
+    record.put(",\n      \"phy_length\": ");
     put_json_number(record, device.phyBytes);
-    const std::size_t endAt = record.text().size();
-    record.put(kDeviceJsonEnd);
-    record.put_hex16_at(endAt + kSsidInJsonEnd, device.id.ssid);
-    record.put_hex16_at(endAt + kSvidInJsonEnd, device.id.svid);
-    record.put_hex16_at(endAt + kVidInJsonEnd, device.id.vid);
+    record.put(",\n      \"exprom\": ");
+    record.put_number(device.exprom);
+    record.put(",\n      \"image_name\": ");
+    record.put_unbounded(names.of(device.imageName), text);
+    record.put("\n    }");
     text.append(record.text());
+}
+
+// The document's opening members, as nlohmann writes them, up to the devices.
+std::string json_opening(std::string_view path) {
+    Json head = document_head("update_data");
+    head["update_data"] = {{"path", path}};
+    std::string text = json_indented(head);
+    text.resize(text.size() - 2); // the closing "\n}"
+    return text + ",\n  \"devices\": [";
 }
 
 void append_finding_json(std::string& text, const Finding& finding, RenderedTexts& messages) {
@@ -171,14 +179,18 @@ const std::string& RenderedTexts::of(std::string_view held) {
 }
 
 UpdateDataReport::UpdateDataReport(std::string_view path, bool json)
-    : path_(path), json_(json), names_(json ? json_quoted : c_quoted) {}
+    : path_(path), json_(json), names_(json ? json_quoted : c_quoted) {
+    if (json_) {
+        output_.text() = json_opening(path_);
+    }
+}
 
 void UpdateDataReport::list(const ListedDevice& device) {
     std::string& text = output_.text();
     if (!json_) {
         append_device_line(text, device, names_);
     } else {
-        text += devicesListed_ == 0 ? "{\n  \"devices\": [\n" : ",\n";
+        text += devicesListed_ == 0 ? "\n" : ",\n";
         append_device_json(text, device, names_);
     }
     ++devicesListed_;
@@ -200,14 +212,34 @@ void UpdateDataReport::finish(const UpdateDataCheck& check) {
                 count_of(check.findings.size(), "problem") + "\n";
         return;
     }
-    text += devicesListed_ == 0 ? "{\n  \"devices\": []" : "\n  ]";
-    text += ",\n  \"file\": " + json_quoted(path_) + ",\n";
+    text += devicesListed_ == 0 ? "]" : "\n  ]";
     RenderedTexts messages(json_quoted);
-    text += check.findings.empty() ? "  \"findings\": []" : "  \"findings\": [\n";
+    text += check.findings.empty() ? ",\n  \"findings\": []" : ",\n  \"findings\": [\n";
     for (std::size_t i = 0; i < check.findings.size(); ++i) {
         append_finding_json(text, check.findings[i], messages);
         text += i + 1 < check.findings.size() ? ",\n" : "\n  ]";
         output_.maybe_flush();
     }
-    text += check.findings.empty() ? ",\n  \"ok\": true\n}\n" : ",\n  \"ok\": false\n}\n";
+    const bool ok = check.findings.empty();
+    text += ",\n  \"status\": " + std::to_string(ok ? PROVKIT_OK : PROVKIT_ERR_DATA) +
+            ",\n  \"ok\": " + (ok ? "true" : "false") + "\n}\n";
+}
+
+void UpdateDataReport::fail(int status, std::string_view printed) {
+    if (!json_) {
+        output_.flush();
+        print_text(printed);
+        return;
+    }
+    std::string& text = output_.text();
+    text += devicesListed_ == 0 ? "]" : "\n  ]";
+    Json tail;
+    tail["findings"] = Json::array();
+    tail["status"] = status;
+    tail["messages"] = printed_lines(printed);
+    tail["ok"] = false;
+    const std::string members = json_indented(tail);
+    text += ",\n" + members.substr(2); // past "{\n"
+    text += "\n";
+    output_.flush();
 }

@@ -27,8 +27,9 @@ class UpdateDataReport {
     void list(const ListedDevice& device);
     // Prints what the check found after the devices, then the summary.
     void finish(const UpdateDataCheck& check);
-    // Prints what is gathered so far.
-    void flush() { output_.flush(); }
+    // A read that failed after the devices listed so far: as text, the lines
+    // printed after them; as JSON, the document closed with the status and lines.
+    void fail(int status, std::string_view printed);
 
   private:
     std::string path_;

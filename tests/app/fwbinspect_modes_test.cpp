@@ -127,7 +127,8 @@ TEST_F(FwbinspectModes, ExpectNamesThePartOfEachFlippedByte) {
         EXPECT_EQ(last_line(r.out), "verdict            : NOT AS EXPECTED\n");
         const json report = json::parse(expect("flipped.fwb", {"--json"}).out);
         EXPECT_EQ(differences_of(report), differences_of(r.out));
-        EXPECT_FALSE(report["asExpected"]);
+        EXPECT_FALSE(report["as_expected"]);
+        EXPECT_EQ(report["status"], 69);
     }
 }
 
@@ -237,8 +238,9 @@ TEST_F(FwbinspectModes, ExpectSaysWhatFwbforge2WouldRefuseWithItsStatus) {
     const RunResult badVidJson = inspect(
         {"device.fwb", "--expect", "18086", "0a01", "fb2f", "0001", "update.xml", "--json"});
     EXPECT_EQ(badVidJson.status, 1);
-    EXPECT_EQ(json::parse(badVidJson.out)["refused"],
-              "VID 18086 does not fit 16 bits (fwbforge2: Bad VID 18086)");
+    EXPECT_EQ(json::parse(badVidJson.out)["messages"],
+              json::array({"refused            : VID 18086 does not fit 16 bits (fwbforge2: Bad "
+                           "VID 18086)"}));
     EXPECT_EQ(
         inspect({"device.fwb", "--expect", "0x0fb2f", "0a02", "+fb2f", "11h", "update-data.xml"})
             .status,
@@ -265,6 +267,7 @@ TEST_F(FwbinspectModes, DiffNamesEachDifferingPartAndTheLength) {
         json::parse(inspect({"--diff", "device.fwb", "small-blobs.fwb", "--json"}).out);
     EXPECT_EQ(differences_of(report), differences_of(other.out));
     EXPECT_FALSE(report["identical"]);
+    EXPECT_EQ(report["b"]["path"], "small-blobs.fwb");
 
     // The same device from a base whose region lies elsewhere: the regions are
     // compared with each other, the rest at the same offsets.
@@ -354,10 +357,64 @@ TEST_F(FwbinspectModes, SeveralImagesAreReportedInTurnWithTheWorstStatus) {
     EXPECT_EQ(both.out, one.out + "\n" + inspect({"example-base.fwb"}).out);
     EXPECT_EQ(inspect({"device.fwb", "cut.fwb"}).status, 69);
     EXPECT_EQ(inspect({"cut.fwb", "missing.fwb", "device.fwb"}).status, 67);
-    const json list = json::parse(inspect({"device.fwb", "missing.fwb", "--json"}).out);
-    ASSERT_TRUE(list.is_array());
+    const json document = json::parse(inspect({"device.fwb", "missing.fwb", "--json"}).out);
+    EXPECT_EQ(document["status"], 67);
+    EXPECT_FALSE(document["verified"]);
+    const json& list = document["images"];
     ASSERT_EQ(list.size(), 2u);
     EXPECT_TRUE(list[0]["verified"]);
-    EXPECT_EQ(list[1], (json{{"image", "missing.fwb"}, {"readable", false}, {"verified", false}}));
-    EXPECT_TRUE(json::parse(inspect({"device.fwb", "--json"}).out).is_object());
+    EXPECT_EQ(list[1], (json{{"path", "missing.fwb"},
+                             {"readable", false},
+                             {"verified", false},
+                             {"messages", {"Unable to read fwb missing.fwb"}}}));
+    EXPECT_EQ(json::parse(inspect({"device.fwb", "--json"}).out)["images"].size(), 1u);
+}
+
+struct JsonPathCase {
+    std::vector<std::string> args;
+    std::string kind;
+    int status;
+    std::vector<std::string> messages;
+};
+
+// Whatever fails, --json prints one document saying so, and no text.
+TEST_F(FwbinspectModes, EveryJsonPathPrintsOneDocument) {
+    const std::vector<std::string> expect = {"--expect", "fb2f", "0a01", "fb2f", "0001"};
+    const auto with = [](std::vector<std::string> head, std::vector<std::string> tail) {
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    };
+    const std::vector<JsonPathCase> cases = {
+        {{"nosuch.fwb"}, "images", 67, {}},
+        {with(with({"nosuch.fwb"}, expect), {"update-data.xml"}),
+         "expect",
+         67,
+         {"Unable to read fwb nosuch.fwb"}},
+        {with(with({"device.fwb"}, expect), {"nowhere.xml"}),
+         "expect",
+         67,
+         {"Unable to open file! nowhere.xml"}},
+        {{"--diff", "device.fwb", "nosuch.fwb"}, "diff", 67, {"Unable to read fwb nosuch.fwb"}},
+        {{"--diff", "gone.fwb", "nosuch.fwb"},
+         "diff",
+         67,
+         {"Unable to read fwb gone.fwb", "Unable to read fwb nosuch.fwb"}},
+        {{"--update-data", "nowhere.xml"}, "update_data", 67, {"Unable to open file! nowhere.xml"}},
+        {{"--frobnicate"}, "usage_error", 1, {}},
+        {{"--diff", "device.fwb"}, "usage_error", 1, {}},
+    };
+    for (const JsonPathCase& c : cases) {
+        const RunResult r = inspect(with(c.args, {"--json"}));
+        SCOPED_TRACE(r.out);
+        EXPECT_EQ(r.status, c.status);
+        const json document = json::parse(r.out);
+        EXPECT_EQ(document["schema_version"], 1);
+        EXPECT_EQ(document["kind"], c.kind);
+        EXPECT_EQ(document["tool"], "fwbinspect");
+        EXPECT_EQ(document["status"], c.status);
+        if (!c.messages.empty()) {
+            EXPECT_EQ(document["messages"], c.messages);
+        }
+        EXPECT_NE(r.err, "") << "the reason still goes to standard error";
+    }
 }

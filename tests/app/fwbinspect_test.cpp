@@ -1,4 +1,5 @@
 // End to end: fwbinspect on images fwbforge2 wrote from the bundled example.
+#include "tests/app/json_checks.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -90,9 +91,9 @@ TEST_F(Fwbinspect, EveryListedDeviceIsProvisionedAndItsImageVerifies) {
         const RunResult text = inspect({output});
         EXPECT_EQ(text.status, 0) << text.out;
         EXPECT_EQ(value_of(text.out, "verdict"), "verified");
-        const json report = json::parse(inspect({output, "--json"}).out);
-        EXPECT_EQ(report["entries"][0]["length"], device["phyBytes"]);
-        EXPECT_EQ(report["entries"][1]["length"], device["macBytes"]);
+        const json report = json::parse(inspect({output, "--json"}).out)["images"][0];
+        EXPECT_EQ(report["entries"][0]["length"], device["phy_length"]);
+        EXPECT_EQ(report["entries"][1]["length"], device["mac_length"]);
         EXPECT_EQ(report["exprom"]["cleared"], device["exprom"] == 0)
             << "the example's descriptor is not zero";
     }
@@ -147,9 +148,14 @@ TEST_F(Fwbinspect, JsonStatesTheSameFactsAsTheText) {
             flip_byte(image, kExampleBdpOffset + 290);
         }
         const std::string text = inspect({image, "--blobs"}).out;
-        const json report = json::parse(inspect({image, "--blobs", "--json"}).out);
-        EXPECT_EQ(std::stoul(value_of(text, "bdpOffset"), nullptr, 16), report["bdpOffset"]);
-        EXPECT_EQ(std::stoul(value_of(text, "bdpSize"), nullptr, 16), report["bdpSize"]);
+        const RunResult r = inspect({image, "--blobs", "--json"});
+        EXPECT_EQ(head_of(r.out),
+                  (std::vector<std::string>{"1", "images", "fwbinspect", FWBFORGE2_VERSION}));
+        const json document = json::parse(r.out);
+        EXPECT_EQ(document["verified"], document["images"][0]["verified"]);
+        const json& report = document["images"][0];
+        EXPECT_EQ(std::stoul(value_of(text, "bdpOffset"), nullptr, 16), report["bdp_offset"]);
+        EXPECT_EQ(std::stoul(value_of(text, "bdpSize"), nullptr, 16), report["bdp_size"]);
         EXPECT_EQ(value_of(text, "verdict") == "verified", report["verified"]);
         EXPECT_EQ(value_of(text, "table digest") == "ok", report["digests"]["table"]["ok"]);
         EXPECT_EQ(value_of(text, "exprom descriptor").substr(0, 16),
@@ -220,8 +226,9 @@ TEST_F(Fwbinspect, TheStreamedUpdateDataReportIsTheJsonTheLibraryWouldPrint) {
         {"update-data.xml", 4}, {"empty.xml", 0}, {"odd.xml", 1}, {"open.xml", 6}};
     for (const auto& [file, devices] : files) {
         const RunResult r = inspect({"--update-data", file, "--json"});
-        const json report = json::parse(r.out);
+        const nlohmann::ordered_json report = nlohmann::ordered_json::parse(r.out);
         EXPECT_EQ(report.dump(2, ' ', false, json::error_handler_t::replace) + "\n", r.out) << file;
+        EXPECT_EQ(report["status"], r.status) << file;
         EXPECT_EQ(report["ok"], r.status == 0) << file;
         EXPECT_EQ(report["devices"].size(), devices) << file;
         const RunResult text = inspect({"--update-data", file});
@@ -230,4 +237,9 @@ TEST_F(Fwbinspect, TheStreamedUpdateDataReportIsTheJsonTheLibraryWouldPrint) {
             std::string::npos)
             << text.out;
     }
+    const RunResult missing = inspect({"--update-data", "missing.xml", "--json"});
+    const json failed = json::parse(missing.out);
+    EXPECT_EQ(missing.status, 67);
+    EXPECT_EQ(failed["status"], 67);
+    EXPECT_EQ(failed["messages"], json::array({"Unable to open file! missing.xml"}));
 }
