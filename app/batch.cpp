@@ -4,10 +4,12 @@
 #include "app/failure_text.h"
 #include "app/json_document.h"
 #include "app/manifest.h"
+#include "app/manifest_file.h"
 #include "app/output.h"
 #include "app/output_directory.h"
 #include "app/record_file.h"
 #include "app/run_record.h"
+#include "app/selection.h"
 #include "common/hex.h"
 #include "image/image_batch.h"
 #include "image/output_file.h"
@@ -19,8 +21,6 @@
 #include <unordered_set>
 
 namespace {
-
-constexpr std::string_view kManifestName = "manifest.json";
 
 // Files the batch holds open besides the waiting images and the bases: standard
 // streams, the update data, the record, the directory, the manifest, a spare few.
@@ -37,10 +37,6 @@ OpenFileShares open_file_shares() {
     const std::size_t left = allowed > kOtherOpenFiles + 2 ? allowed - kOtherOpenFiles : 2;
     const std::size_t bases = std::clamp<std::size_t>(left / 4, 1, BaseImages::kMostKept);
     return {bases, std::clamp<std::size_t>(left - bases, 1, ImageBatch::kCapacity)};
-}
-
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 // A device of the group being written: its lines wait with its image.
@@ -81,6 +77,9 @@ class Batch {
             say_line("No device listed in update data ", updateDataPath_);
             listingStatus_ = PROVKIT_ERR_DATA;
         }
+        if (const Status selected = select_devices(); selected != PROVKIT_OK) {
+            return finish_early(selected);
+        }
         if (!record_is_no_base()) {
             return finish_early(PROVKIT_ERR_FILE);
         }
@@ -90,6 +89,8 @@ class Batch {
         if (const std::optional<platform::FileIdentity> own = record_.identity()) {
             otherFiles_.push_back({*own, "the record"});
         }
+        total_ = check_.devices.size();
+        progress_ = !options_.json && platform::standard_error_is_terminal();
         while (!check_.devices.empty()) {
             run_group();
         }
@@ -97,6 +98,29 @@ class Batch {
     }
 
   private:
+    // --only: the named devices alone, each of which the update data must list,
+    // before anything is written.
+    Status select_devices() {
+        if (!options_.only) {
+            return PROVKIT_OK;
+        }
+        Selection selection = read_selection(*options_.only);
+        if (selection.status != PROVKIT_OK) {
+            if (!selection.reason.empty()) {
+                print_diagnostic("cannot read " + options_.only->substr(1) + ": " +
+                                 selection.reason);
+            }
+            batchLines_.text(selection.line + "\n");
+            return selection.status;
+        }
+        selection_ = std::move(selection.devices);
+        const std::vector<DeviceId> missing = keep_selected(check_, *selection_);
+        for (const DeviceId id : missing) {
+            say_line("Device not in update data ", device_name(id));
+        }
+        return missing.empty() ? PROVKIT_OK : PROVKIT_ERR_DATA;
+    }
+
     // A line of the batch itself, not of a device: printed, and kept for the manifest.
     void say_line(std::string_view text, std::string_view value) { batchLines_.line(text, value); }
 
@@ -208,7 +232,13 @@ class Batch {
         for (std::size_t i = 0; i < slots.size(); ++i) {
             RunFacts& facts = slots[i].facts;
             facts.printed = slots[i].out.printed();
-            printed += facts.printed;
+            const std::string name = device_name(*facts.id);
+            printed += "Device        :" + name + "\n" + facts.printed;
+            if (facts.status != PROVKIT_OK) {
+                failed_.push_back(name);
+            } else {
+                written_.insert(image_file_name(*facts.id));
+            }
             if (record_.is_open()) {
                 lines += json_line(run_json(facts, &stamp));
             }
@@ -220,6 +250,10 @@ class Batch {
         }
         if (!options_.json) {
             print_text(printed);
+        }
+        done_ += slots.size();
+        if (progress_) {
+            print_progress(std::to_string(done_) + "/" + std::to_string(total_) + " devices");
         }
         if (record_.is_open() && recordStatus_ == PROVKIT_OK && !record_.append(lines)) {
             say_unable_to_record();
@@ -240,7 +274,15 @@ class Batch {
         Json json = document_head("manifest");
         json["update_data"] = {{"path", updateDataPath_},
                                {"sha256", digest_json(updateDataDigest_)}};
+        json["selection"] = nullptr;
+        if (selection_) {
+            json["selection"] = Json::array();
+            for (const DeviceId id : *selection_) {
+                json["selection"].push_back(device_name(id));
+            }
+        }
         json["status"] = status();
+        json["stale"] = stale_;
         if (!batchLines_.printed().empty()) {
             json["messages"] = printed_lines(batchLines_.printed());
         }
@@ -262,50 +304,13 @@ class Batch {
         });
     }
 
-    bool write_manifest() const {
-        OutputFile output;
-        if (Result<> opened = output.open_in(output_.directory(), kManifestName); !opened) {
-            print_diagnostic(diagnostic_of(opened.error()));
-            return false;
-        }
-        if (names_an_input(output.existing())) {
-            print_diagnostic(output_path() + " is a file the run reads");
-            return false;
-        }
-        std::uint64_t offset = 0;
-        platform::Error error;
-        const bool written = manifest_.write(manifest_head(), [&](std::string_view text) {
-            error = platform::write_all_at(output.file(), offset, bytes_of(text));
-            offset += text.size();
-            return !error.failed();
-        });
-        if (!written) {
-            print_diagnostic("cannot write " + output_path() + ": " + error.reason());
-            return false;
-        }
-        Result<> committed = output.commit();
-        if (!committed) {
-            print_diagnostic(diagnostic_of(committed.error()));
-        }
-        return static_cast<bool>(committed);
+    ManifestPlace manifest_place() const {
+        return {output_, [this](std::optional<platform::FileIdentity> identity) {
+                    return names_an_input(identity);
+                }};
     }
 
-    // What a dry run would write last: its name and digest.
-    void print_manifest_would_be() const {
-        HashStream hash;
-        (void)manifest_.write(manifest_head(), [&](std::string_view text) {
-            hash.add(bytes_of(text));
-            return true;
-        });
-        const Result<DigestValue> digest = hash.finish();
-        print_line("Dry run: would write ", output_path());
-        print_line("sha256        :", digest ? to_hex(*digest) : std::string());
-    }
-
-    std::string output_path() const { return platform::joined_path(output_.path(), kManifestName); }
-
-    // The files the run reads, which the manifest must never replace: what has the
-    // name itself, not what a link there leads to, which renaming leaves alone.
+    // The files the run reads, which the manifest must never replace.
     bool names_an_input(std::optional<platform::FileIdentity> manifest) const {
         if (!manifest) {
             return false;
@@ -317,42 +322,57 @@ class Batch {
                });
     }
 
-    bool manifest_could_be_written() const {
-        if (!options_.dryRun) {
-            return write_manifest();
-        }
-        platform::FileInfo info;
-        if (output_.is_open() &&
-            !platform::info_of_entry(output_.directory(), kManifestName, info).failed() &&
-            names_an_input(info.identity)) {
-            print_diagnostic(output_path() + " is a file the run reads");
-            return false;
-        }
-        if (!output_.is_open()) {
-            return true;
-        }
-        Result<> checked = OutputFile::check_in(output_.directory(), kManifestName);
-        if (!checked) {
-            print_diagnostic(diagnostic_of(checked.error()));
-        }
-        return static_cast<bool>(checked);
-    }
-
     // The manifest last, through the same writer as the images; when it cannot
     // be written, the manifest printed says so.
     int finish() {
-        if (!manifest_could_be_written()) {
-            say_line("Unable to write manifest ", output_path());
+        if (progress_) {
+            print_progress_end();
+        }
+        list_stale_images();
+        const ManifestPlace place = manifest_place();
+        if (!(options_.dryRun ? manifest_place_usable(place)
+                              : write_manifest_file(manifest_, manifest_head(), place))) {
+            say_line("Unable to write manifest ", place.path());
             manifestStatus_ = PROVKIT_ERR_FILE;
         } else if (options_.dryRun && !options_.json) {
-            print_manifest_would_be();
+            print_manifest_would_be(manifest_, manifest_head(), place);
         } else if (!options_.json) {
-            print_line("Manifest written  ", output_path());
+            print_line("Manifest written  ", place.path());
         }
         if (options_.json) {
             print_manifest();
+        } else {
+            print_summary();
         }
         return status();
+    }
+
+    // Images an earlier batch left: never deleted, but named, so that no one
+    // flashes them believing this batch wrote them.
+    void list_stale_images() {
+        std::vector<std::string> names;
+        if (!output_.is_open() || platform::names_in(output_.directory(), names).failed()) {
+            return;
+        }
+        for (const std::string& name : names) {
+            if (name.ends_with(".fwb") && !written_.contains(name)) {
+                stale_.push_back(name);
+            }
+        }
+        std::sort(stale_.begin(), stale_.end());
+        for (const std::string& name : stale_) {
+            print_diagnostic("stale image " + platform::joined_path(output_.path(), name) +
+                             ": this batch did not write it");
+        }
+    }
+
+    void print_summary() const {
+        print_text(std::to_string(manifest_.size() - failed_.size()) +
+                   (options_.dryRun ? " would be written, " : " written, ") +
+                   std::to_string(failed_.size()) + " failed\n");
+        for (const std::string& name : failed_) {
+            print_line("Failed        :", name);
+        }
     }
 
     const Options& options_;
@@ -371,6 +391,13 @@ class Batch {
     BaseWarnings warnings_;
     Manifest manifest_;
     std::unordered_set<std::string_view> baseNames_; // each device's <image>, once
+    std::optional<std::vector<DeviceId>> selection_; // --only's devices
+    std::unordered_set<std::string> written_;        // the images' file names
+    std::vector<std::string> failed_;                // the failed devices' names
+    std::vector<std::string> stale_;
+    std::size_t total_ = 0;
+    std::size_t done_ = 0;
+    bool progress_ = false;
     Status deviceStatus_ = PROVKIT_OK;
     Status listingStatus_ = PROVKIT_OK;
     Status recordStatus_ = PROVKIT_OK;

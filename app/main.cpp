@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
         print_text(options.help ? help_text() : version_text());
         return PROVKIT_OK;
     }
+    if (options.only && !options.all) {
+        return refuse_command_line("--only needs --all", kUsageLine, options.json);
+    }
     if (options.all) {
         if (options.positional.size() != kBatchArguments) {
             return refuse_command_line({}, kBatchUsageLine, options.json);

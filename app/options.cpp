@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr OptionSpec kOptions[] = {flag("--help", "-h"), flag("--version"),
-                                   flag("--all"),        flag("--json"),
-                                   flag("--dry-run"),    with_values("--record", 1)};
+constexpr OptionSpec kOptions[] = {
+    flag("--help", "-h"), flag("--version"),          flag("--all"),           flag("--json"),
+    flag("--dry-run"),    with_values("--record", 1), with_values("--only", 1)};
 
 constexpr std::string_view kUsagePrefix = "Usage:: ";
 
@@ -19,6 +19,8 @@ constexpr std::string_view kHelpBody =
     "                 lines (with --all, the manifest)\n"
     "  --record FILE  append the run to FILE as one JSON line (with --all, one\n"
     "                 line per device), under a lock\n"
+    "  --only LIST    with --all, only these devices: vvvv-dddd-ssss-iiii names,\n"
+    "                 comma-separated, or @FILE with one a line\n"
     "  --dry-run      every check of the run, nothing written; name each output\n"
     "                 and the SHA-256 it would have\n"
     "  -h, --help     print this text\n"
@@ -36,6 +38,7 @@ Options parse_options(std::span<const std::string> arguments) {
     options.json = parsed.asksForJson;
     options.dryRun = parsed.has("--dry-run");
     options.record = parsed.value_of("--record");
+    options.only = parsed.value_of("--only");
     options.positional = parsed.positional;
     options.refusal = parsed.refusal;
     return options;

@@ -14,6 +14,7 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     std::optional<std::string> record;
+    std::optional<std::string> only; // --only's list, or @FILE
     std::vector<std::string> positional;
     std::string refusal; // why the command line cannot be taken; empty when it can
 };

@@ -51,6 +51,18 @@ void print_diagnostic(std::string_view text) {
     write_to(stderr, line);
 }
 
+void print_progress(std::string_view text) {
+    std::string line("\r");
+    line.append(program_name());
+    line.append(": ");
+    line.append(text);
+    write_to(stderr, line);
+}
+
+void print_progress_end() {
+    write_to(stderr, "\n");
+}
+
 void Transcript::text(std::string_view text) {
     printed_.append(text);
     if (echo_) {

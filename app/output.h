@@ -20,6 +20,10 @@ std::string version_text();
 
 // One line on standard error: the program's name, ": " and text.
 void print_diagnostic(std::string_view text);
+// A count on standard error that the next one overwrites, for a person
+// watching a terminal; print_progress_end() ends its line.
+void print_progress(std::string_view text);
+void print_progress_end();
 
 // The lines of one run as the program prints them. Echoed, each reaches standard
 // output at once (a killed run leaves those printed so far); all are kept, for

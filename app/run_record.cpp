@@ -3,6 +3,7 @@
 #include "app/json_document.h"
 #include "app/options.h"
 #include "app/output.h"
+#include "app/selection.h"
 #include "common/hex.h"
 
 #include <algorithm>
@@ -23,8 +24,7 @@ Json digest_json(const std::optional<DigestValue>& digest) {
 }
 
 std::string image_file_name(DeviceId id) {
-    return hex16(id.vid) + "-" + hex16(id.did) + "-" + hex16(id.svid) + "-" + hex16(id.ssid) +
-           ".fwb";
+    return device_name(id) + ".fwb";
 }
 
 RunStamp stamp_now() {

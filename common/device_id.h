@@ -8,4 +8,6 @@ struct DeviceId {
     std::uint16_t vid = 0;
     std::uint16_t svid = 0;
     std::uint16_t ssid = 0;
+
+    friend bool operator==(const DeviceId&, const DeviceId&) = default;
 };

@@ -94,6 +94,8 @@ std::vector<std::string> command_line_arguments(int argc, char** argv);
 std::string host_name();
 std::string user_name();
 std::string utc_time_now();
+// Whether standard error is a terminal a person watches, not a file or a pipe.
+bool standard_error_is_terminal();
 // Standard output and error pass bytes through untranslated (no CR added before LF).
 void use_binary_standard_streams();
 
@@ -227,6 +229,8 @@ Error rename_in(const Directory& directory, std::string_view from, std::string_v
 Error remove_in(const Directory& directory, std::string_view name);
 // What the name itself is in the directory: a link is not followed.
 Error info_of_entry(const Directory& directory, std::string_view name, FileInfo& info);
+// The names of the directory's entries, "." and ".." left out, in no order.
+Error names_in(const Directory& directory, std::vector<std::string>& names);
 Error sync(const Directory& directory);
 Error remove_file(std::string_view path);
 Error make_directory(std::string_view path);

@@ -2,7 +2,9 @@
 #include "platform/random_names.h"
 
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -71,6 +73,29 @@ Error info_of_entry(const Directory& directory, std::string_view name, FileInfo&
     }
     info = info_from(status);
     return success();
+}
+
+Error names_in(const Directory& directory, std::vector<std::string>& names) {
+    // Its own descriptor: closedir() closes what fdopendir() was given.
+    const int fd = ::openat(fd_of(directory.handle()), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return last_error();
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(fd), ::closedir);
+    if (!listing) {
+        const Error error = last_error();
+        ::close(fd);
+        return error;
+    }
+    names.clear();
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
+        }
+    }
+    return errno != 0 ? last_error() : success();
 }
 
 Error sync(const Directory& directory) {

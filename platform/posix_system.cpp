@@ -21,6 +21,10 @@ std::string user_name() {
     return entry != nullptr && entry->pw_name != nullptr ? entry->pw_name : "";
 }
 
+bool standard_error_is_terminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 std::string utc_time_now() {
     const std::time_t now = std::time(nullptr);
     std::tm parts{};

@@ -143,6 +143,25 @@ Error info_of_entry(const Directory& directory, std::string_view name, FileInfo&
 }
 
 // The rename writes its directory entry through (MOVEFILE_WRITE_THROUGH).
+Error names_in(const Directory& directory, std::vector<std::string>& names) {
+    const std::wstring pattern = native(joined_path(directory.path(), "*"));
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return last_error();
+    }
+    names.clear();
+    do {
+        const std::string name = narrowed(found.cFileName);
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    } while (::FindNextFileW(search, &found));
+    const Error ended = last_error();
+    ::FindClose(search);
+    return ended.code == ERROR_NO_MORE_FILES ? success() : ended;
+}
+
 Error sync(const Directory&) {
     return success();
 }

@@ -112,6 +112,11 @@ std::string user_name() {
     return narrowed(std::wstring_view(name.data(), size - 1)); // size counts the NUL
 }
 
+bool standard_error_is_terminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
 std::string utc_time_now() {
     SYSTEMTIME now{};
     ::GetSystemTime(&now);

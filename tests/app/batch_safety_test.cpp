@@ -176,12 +176,15 @@ TEST_F(BatchSafety, ABatchNeverReplacesItsOwnInputsOrRecord) {
         {"the update data at an image's name",
          {"--all", "out/" + kFirst, "out"},
          kFirst,
-         "fwbforge2: cannot write to out" + kSeparator + kFirst + ": it is the update data\n",
+         "fwbforge2: cannot write to out" + kSeparator + kFirst + ": it is the update data\n" +
+             "fwbforge2: stale image out" + kSeparator + kFirst + ": this batch did not write it\n",
          "out/" + kFirst},
         {"the record at an image's name",
          {"--all", "--record", "out/" + kSecond, "update.xml", "out"},
          kSecond,
-         "fwbforge2: cannot write to out" + kSeparator + kSecond + ": it is the record\n",
+         "fwbforge2: cannot write to out" + kSeparator + kSecond + ": it is the record\n" +
+             "fwbforge2: stale image out" + kSeparator + kSecond +
+             ": this batch did not write it\n",
          ""},
         {"the record is a base image",
          {"--all", "--record", "base.fwb", "update.xml", "out"},

@@ -19,7 +19,8 @@ namespace {
 
 struct Device {
     std::string vid, did, svid, ssid;
-    std::string file() const { return vid + "-" + did + "-" + svid + "-" + ssid + ".fwb"; }
+    std::string name() const { return vid + "-" + did + "-" + svid + "-" + ssid; }
+    std::string file() const { return name() + ".fwb"; }
     std::vector<std::string> args(std::string_view updateData, std::string_view output) const {
         return {vid, did, svid, ssid, std::string(updateData), std::string(output)};
     }
@@ -118,19 +119,25 @@ TEST_F(Fwbforge2Modes, AllWritesEveryListedDeviceAsItsSixArgumentRunDoes) {
         fs::remove_all(dir / "out");
         fs::create_directory(dir / "out");
         std::string expectedOut;
+        std::string failed;
         std::map<std::string, RunResult> single;
         std::map<std::string, std::string> images;
         for (const Device& d : c.devices) {
             const RunResult r = run(d.args("update-data.xml", "out" + kSeparator + d.file()));
-            expectedOut += r.out;
+            expectedOut += "Device        :" + d.name() + "\n" + r.out;
             single[d.file()] = r;
             if (r.status == 0) {
                 images[d.file()] = read_file(dir / "out" / d.file());
+            } else {
+                failed += "Failed        :" + d.name() + "\n";
             }
         }
         fs::remove_all(dir / "out");
         const RunResult all = run({"--all", "update-data.xml", "out"});
-        EXPECT_EQ(all.out, expectedOut + "Manifest written  out" + kSeparator + "manifest.json\n");
+        EXPECT_EQ(all.out, expectedOut + "Manifest written  out" + kSeparator + "manifest.json\n" +
+                               std::to_string(images.size()) + " written, " +
+                               std::to_string(c.devices.size() - images.size()) + " failed\n" +
+                               failed);
         EXPECT_EQ(all.status, c.status);
         EXPECT_EQ(all.err, "");
         std::vector<std::string> expectedFiles = {"manifest.json"};
@@ -376,6 +383,9 @@ TEST_F(Fwbforge2Modes, ADryRunChecksAsTheRunDoesAndChangesNothing) {
                     line = "Dry run: would write " + path +
                            "\nsha256        :" + sha_hex_of(dir / path) + "\n";
                 }
+            }
+            if (line.find(" written, ") != std::string::npos) {
+                line.replace(line.find(" written, "), 10, " would be written, ");
             }
             expected += line;
         }
