@@ -10,9 +10,7 @@
 #include "app/record_file.h"
 #include "app/run_record.h"
 #include "app/selection.h"
-#include "common/hex.h"
 #include "image/image_batch.h"
-#include "image/output_file.h"
 #include "platform/platform.h"
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/update_data_check.h"
@@ -350,16 +348,7 @@ class Batch {
     // Images an earlier batch left: never deleted, but named, so that no one
     // flashes them believing this batch wrote them.
     void list_stale_images() {
-        std::vector<std::string> names;
-        if (!output_.is_open() || platform::names_in(output_.directory(), names).failed()) {
-            return;
-        }
-        for (const std::string& name : names) {
-            if (name.ends_with(".fwb") && !written_.contains(name)) {
-                stale_.push_back(name);
-            }
-        }
-        std::sort(stale_.begin(), stale_.end());
+        stale_ = output_.images_other_than(written_);
         for (const std::string& name : stale_) {
             print_diagnostic("stale image " + platform::joined_path(output_.path(), name) +
                              ": this batch did not write it");

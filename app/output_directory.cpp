@@ -1,5 +1,7 @@
 #include "app/output_directory.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::string_view kUnableToCreate = "Unable to create output directory ";
@@ -65,4 +67,17 @@ std::optional<DirectoryRefusal> OutputDirectory::make() const {
         return cannot_create("cannot flush the directory " + parent + ": " + error.reason());
     }
     return std::nullopt;
+}
+
+std::vector<std::string>
+OutputDirectory::images_other_than(const std::unordered_set<std::string>& names) const {
+    std::vector<std::string> entries;
+    if (!open_ || platform::names_in(directory_, entries).failed()) {
+        return {};
+    }
+    std::erase_if(entries, [&](const std::string& name) {
+        return !name.ends_with(".fwb") || names.contains(name);
+    });
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }

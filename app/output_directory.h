@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 // Why a batch cannot use its output directory: the diagnostic with the
 // system's reason, and the line the batch prints with the directory's name.
@@ -27,6 +29,9 @@ class OutputDirectory {
     bool is_open() const { return open_; }
     const platform::Directory& directory() const { return directory_; }
     const platform::Directory* opened() const { return open_ ? &directory_ : nullptr; }
+    // The .fwb files it holds that are not among names, sorted; none when it
+    // is not open or cannot be listed.
+    std::vector<std::string> images_other_than(const std::unordered_set<std::string>& names) const;
 
   private:
     std::optional<DirectoryRefusal> could_make() const;

@@ -29,4 +29,3 @@ class HashStream {
     std::unique_ptr<State> state_;
     bool failed_ = false;
 };
-
