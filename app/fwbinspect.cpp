@@ -3,8 +3,10 @@
 // fwbinspect --diff A B [--json]
 // fwbinspect IMAGE --extract DIR
 // fwbinspect --update-data FILE [--json]
+// fwbinspect --manifest DIR/manifest.json [--update-data FILE] [--base-dir DIR] [--json]
 #include "app/command_line.h"
 #include "app/inspect_modes.h"
+#include "app/manifest_gate.h"
 #include "app/output.h"
 #include "common/status.h"
 #include "platform/platform.h"
@@ -26,6 +28,8 @@ constexpr OptionSpec kOptions[] = {flag("--help", "-h"),
                                    flag("--blobs"),
                                    with_values("--update-data", 1),
                                    with_values("--base", 1),
+                                   with_values("--manifest", 1),
+                                   with_values("--base-dir", 1),
                                    with_values("--extract", 1),
                                    with_values("--expect", kExpectValues),
                                    with_values("--diff", kDiffImages)};
@@ -35,10 +39,12 @@ constexpr std::string_view kUsage =
     "       fwbinspect --diff A B [--json]\n"
     "       fwbinspect IMAGE --extract DIR\n"
     "       fwbinspect --update-data FILE [--json]\n"
+    "       fwbinspect --manifest DIR/manifest.json [--update-data FILE] [--base-dir DIR] "
+    "[--json]\n"
     "       fwbinspect -h | --help | --version\n"
     "Verifies fwb images' digest chains and BDP tables, checks an image against the one\n"
     "fwbforge2 would write, compares two images, writes an image's blobs to files, or\n"
-    "checks an update-data file.\n";
+    "checks an update-data file or a whole batch directory against its manifest.\n";
 
 struct Request {
     bool help = false;
@@ -51,16 +57,24 @@ struct Request {
     std::optional<std::string> base;
     std::optional<std::vector<std::string>> diff; // A B
     std::optional<std::string> extract;
+    std::optional<std::string> manifest;
+    std::optional<std::string> baseDir;
     std::optional<std::string> refusal; // the command line cannot be taken; why, when said
 };
 
 // Exactly one mode, with only the options it takes: why not, or nothing. A
 // command line with nothing to do has no reason to give beyond the usage.
 std::optional<std::string> mode_refusal(const Request& request) {
-    const int modes = int{request.updateData.has_value()} + int{request.expect.has_value()} +
-                      int{request.diff.has_value()} + int{request.extract.has_value()};
+    // With --manifest, --update-data names the update data the batch is held against.
+    const bool checksUpdateData = request.updateData && !request.manifest;
+    const int modes = int{checksUpdateData} + int{request.expect.has_value()} +
+                      int{request.diff.has_value()} + int{request.extract.has_value()} +
+                      int{request.manifest.has_value()};
     if (modes > 1) {
-        return "--update-data, --expect, --diff and --extract exclude one another";
+        return "--update-data, --expect, --diff, --extract and --manifest exclude one another";
+    }
+    if (request.baseDir && !request.manifest) {
+        return "--base-dir goes with --manifest";
     }
     if (request.base && !request.expect) {
         return "--base goes with --expect";
@@ -68,7 +82,7 @@ std::optional<std::string> mode_refusal(const Request& request) {
     if (request.blobs && modes > 0) {
         return "--blobs goes with images alone";
     }
-    if ((request.updateData || request.diff) && !request.images.empty()) {
+    if ((request.updateData || request.diff || request.manifest) && !request.images.empty()) {
         return "unexpected argument " + request.images.front();
     }
     if ((request.expect || request.extract) && request.images.size() != 1) {
@@ -96,6 +110,8 @@ Request parse(std::span<const std::string> args) {
     request.base = parsed.value_of("--base");
     request.diff = parsed.values_of("--diff");
     request.extract = parsed.value_of("--extract");
+    request.manifest = parsed.value_of("--manifest");
+    request.baseDir = parsed.value_of("--base-dir");
     if (!parsed.refusal.empty()) {
         request.refusal = parsed.refusal;
     } else if (!request.help && !request.version) {
@@ -105,6 +121,9 @@ Request parse(std::span<const std::string> args) {
 }
 
 int run(const Request& request) {
+    if (request.manifest) {
+        return check_batch({*request.manifest, request.updateData, request.baseDir, request.json});
+    }
     if (request.updateData) {
         return check_update_data_file(*request.updateData, request.json);
     }

@@ -1,3 +1,4 @@
+#include "app/expectation.h"
 #include "app/failure_text.h"
 #include "app/inspect_modes.h"
 #include "app/output.h"
@@ -24,7 +25,8 @@ std::optional<std::uint16_t> decoded_length(std::string_view text) {
     return static_cast<std::uint16_t>(text.size() / 2);
 }
 
-// Why fwbforge2 would write no image, in fwbinspect's words, quoting fwbforge2's.
+} // namespace
+
 std::string refusal_text(const Failure& failure) {
     const std::string quoted = " (" + forge_words(failure) + ")";
     const std::string blob(failure.subject == kMacBlobName ? kMacName : kPhyName);
@@ -54,6 +56,8 @@ std::string refusal_text(const Failure& failure) {
         return {};
     }
 }
+
+namespace {
 
 // The device's board data as fwbforge2 takes it. 0, 67 or 69 (a refusal, in report).
 int look_up_board_data(const ExpectRequest& request, ExpectReport& report, BoardData& board,
@@ -85,29 +89,13 @@ int expect_parts(const ExpectRequest& request, ExpectReport& report, ExpectedIma
         return looked;
     }
     const std::string path = request.base ? *request.base : report.entry->imageName;
-    Result<ExpectedImage> made = expected_image(board, path);
-    if (!made && made.error().reason.missing() && !request.base) {
-        report.refusal = refusal_text(made.error());
-        return PROVKIT_ERR_DATA;
-    }
-    if (!made) {
-        report_unreadable_image(out, path, made.error().reason);
-        return PROVKIT_ERR_FILE;
-    }
-    expected = std::move(*made);
-    report.base = path;
-    report.baseGiven = request.base.has_value();
-    report.baseLength = expected.base->length;
-    if (expected.refusal.failed()) {
-        report.refusal = refusal_text(expected.refusal);
-        return PROVKIT_ERR_DATA;
-    }
-    report.baseUnsealed = expected.base->unsealed;
-    return PROVKIT_OK;
+    return expected_from(board, path, request.base.has_value(), report, expected, out);
 }
 
+} // namespace
+
 int compare_with_expected(const OpenedImage& image, const ExpectedImage& expected,
-                          const ExpectRequest& request, ExpectReport& report, Transcript& out) {
+                          ExpectReport& report, Transcript& out) {
     const BaseImage& base = *expected.base;
     const std::vector<ImagePart> layoutParts =
         image_parts(expected.parts.header, expected.parts.region.table);
@@ -116,7 +104,7 @@ int compare_with_expected(const OpenedImage& image, const ExpectedImage& expecte
     if (!compare_images({&image.file, image.length, nullptr, std::nullopt},
                         {&base.file, base.length, &expected.parts, std::nullopt}, layoutParts,
                         comparison, failure)) {
-        report_unreadable_image(out, failure.inB ? *report.base : request.image, failure.error);
+        report_unreadable_image(out, failure.inB ? *report.base : report.image, failure.error);
         return PROVKIT_ERR_FILE;
     }
     if (comparison.lengthB < base.length) {
@@ -128,6 +116,31 @@ int compare_with_expected(const OpenedImage& image, const ExpectedImage& expecte
     report.differences = std::move(comparison.differences);
     return PROVKIT_OK;
 }
+
+int expected_from(const BoardData& board, const std::string& basePath, bool baseGiven,
+                  ExpectReport& report, ExpectedImage& expected, Transcript& out) {
+    Result<ExpectedImage> made = expected_image(board, basePath);
+    if (!made && made.error().reason.missing() && !baseGiven) {
+        report.refusal = refusal_text(made.error());
+        return PROVKIT_ERR_DATA;
+    }
+    if (!made) {
+        report_unreadable_image(out, basePath, made.error().reason);
+        return PROVKIT_ERR_FILE;
+    }
+    expected = std::move(*made);
+    report.base = basePath;
+    report.baseGiven = baseGiven;
+    report.baseLength = expected.base->length;
+    if (expected.refusal.failed()) {
+        report.refusal = refusal_text(expected.refusal);
+        return PROVKIT_ERR_DATA;
+    }
+    report.baseUnsealed = expected.base->unsealed;
+    return PROVKIT_OK;
+}
+
+namespace {
 
 // The region its header gives, when it lies after the header and inside the file.
 std::optional<BdpPlacement> region_of(const ImageFrame& frame, std::uint64_t length) {
@@ -163,7 +176,7 @@ int expect_image(const ExpectRequest& request) {
     ExpectedImage expected;
     int status = expect_parts(request, report, expected, out);
     if (status == PROVKIT_OK) {
-        status = compare_with_expected(image, expected, request, report, out);
+        status = compare_with_expected(image, expected, report, out);
     }
     if (status == PROVKIT_ERR_FILE) {
         return finish_failed(out, request.json, "expect", status);

@@ -38,17 +38,9 @@ Json length_json(std::optional<std::uint16_t> length) {
 std::string differences_text(const std::vector<PartDifference>& differences) {
     std::string text;
     for (const PartDifference& difference : differences) {
-        text += field("differs", difference.part + ", first at " + hex_offset(difference.offset));
+        text += field("differs", difference_text(difference));
     }
     return text;
-}
-
-Json differences_json(const std::vector<PartDifference>& differences) {
-    Json list = Json::array();
-    for (const PartDifference& difference : differences) {
-        list.push_back({{"part", difference.part}, {"offset", difference.offset}});
-    }
-    return list;
 }
 
 std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
@@ -63,6 +55,18 @@ std::string unsealed_text(const std::vector<std::string_view>& unsealed) {
 }
 
 } // namespace
+
+Json differences_json(const std::vector<PartDifference>& differences) {
+    Json list = Json::array();
+    for (const PartDifference& difference : differences) {
+        list.push_back({{"part", difference.part}, {"offset", difference.offset}});
+    }
+    return list;
+}
+
+std::string difference_text(const PartDifference& difference) {
+    return difference.part + ", first at " + hex_offset(difference.offset);
+}
 
 void print_json(const Json& report) {
     print_text(json_document(report));

@@ -71,6 +71,10 @@ struct DiffReport {
 std::string diff_report_text(const DiffReport& report);
 Json diff_report_json(const DiffReport& report);
 
+// A difference as the reports name it: "PART, first at 0x0000abcd".
+std::string difference_text(const PartDifference& difference);
+Json differences_json(const std::vector<PartDifference>& differences);
+
 // A report as one JSON document, as nlohmann prints it with an indent of 2.
 void print_json(const Json& report);
 
