@@ -61,6 +61,7 @@ fuzz: deps
 bench: deps build
 	status=0; scripts/bench.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-batch.sh $(BUILD_DIR) || status=1; \
+		scripts/bench-floor.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-pathological.sh $(BUILD_DIR) || status=1; exit $$status
 
