@@ -3,6 +3,9 @@
 #include "image/calc_hash.h"
 #include "platform/platform.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
@@ -202,13 +205,59 @@ class ReachableCopies {
 
 } // namespace
 
+namespace {
+
+// Every JSON document the tools print or write, kept for the schema check that
+// runs after the suite: what --json printed, each manifest beside the run, each
+// record file.
+void keep_json_samples(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                       const RunResult& result) {
+    const char* samples = std::getenv("FWBFORGE2_JSON_SAMPLES");
+    if (samples == nullptr) {
+        return;
+    }
+    static std::atomic<unsigned> count{0};
+    static const std::string process = std::to_string(std::random_device{}());
+    std::error_code ignored;
+    std::filesystem::create_directories(samples, ignored);
+    // Named by source: what a test planted at a manifest's or record's name need not be JSON.
+    // The big ones only repeat what the small ones show, at length.
+    constexpr std::size_t kLargestKept = 256 * 1024;
+    const auto keep = [&](std::string_view source, const std::string& text) {
+        if (text.size() > kLargestKept) {
+            return;
+        }
+        const std::string name =
+            std::string(source) + "-" + process + "-" + std::to_string(count++) + ".json";
+        write_file(std::filesystem::path(samples) / name, text);
+    };
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    if (json && !result.out.empty() && result.out.front() == '{') {
+        keep("printed", result.out);
+    }
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::filesystem::path named = dir / std::filesystem::path(args[i]);
+        if (std::filesystem::is_regular_file(named / "manifest.json", ignored)) {
+            keep("file", read_file(named / "manifest.json"));
+        }
+        if (args[i] == "--record" && i + 1 < args.size() &&
+            std::filesystem::is_regular_file(dir / args[i + 1], ignored)) {
+            keep("file", read_file(dir / args[i + 1]));
+        }
+    }
+}
+
+} // namespace
+
 RunResult run_program(const std::filesystem::path& dir, const std::string& program,
                       const std::vector<std::string>& args, const RunOptions& options) {
     static ReachableCopies copies;
     const std::string reachable = options.user ? copies.of(program) : program;
-    return process::run_process({reachable, args, utf8_of(dir), options.umask,
-                                 options.fileSizeLimit, options.ignoreSizeLimitSignal,
-                                 options.user});
+    RunResult result =
+        process::run_process({reachable, args, utf8_of(dir), options.umask, options.fileSizeLimit,
+                              options.ignoreSizeLimitSignal, options.user});
+    keep_json_samples(dir, args, result);
+    return result;
 }
 
 std::optional<std::uint32_t> ordinary_user() {
