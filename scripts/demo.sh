@@ -26,4 +26,5 @@ echo "\$ head -22 images/manifest.json"
 head -22 images/manifest.json
 echo "  ..."
 echo
+run fwbinspect --manifest images/manifest.json
 echo "(files in $demo)"

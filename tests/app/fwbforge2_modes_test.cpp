@@ -406,7 +406,7 @@ TEST_F(Fwbforge2Modes, OptionsStandAnywhereUntilTheirEndAndUnknownOnesAreRefused
     const std::string usage = "Usage:: fwbforge2 VID DID SVID SSID updatedata.xml output.fwb\n";
     const std::string written = "exprom        :1\n";
     const std::vector<OptionCase> cases = {
-        {{"--version"}, "fwbforge2 0.3.0\n", 0},
+        {{"--version"}, "fwbforge2 " FWBFORGE2_VERSION "\n", 0},
         {{"fb2f", "--help"}, usage + "        fwbforge2 --all", 0},
         {{"--verbose", "fb2f", "0a01", "fb2f", "0001", "update-data.xml", "out.fwb"}, usage, 1},
         {{"fb2f", "0a01", "fb2f", "0001", "update-data.xml", "out.fwb", "--jsn"}, usage, 1},
