@@ -16,11 +16,6 @@
 
 namespace {
 
-std::uint64_t key_of(DeviceId id) {
-    return std::uint64_t{id.vid} << 48 | std::uint64_t{id.did} << 32 |
-           std::uint64_t{id.svid} << 16 | id.ssid;
-}
-
 // The batch's images are named by the batch: a name that leads elsewhere is no image of it.
 bool plain_image_name(std::string_view name) {
     return name.ends_with(".fwb") && name.find_first_of("/\\:") == std::string_view::npos &&
@@ -72,7 +67,7 @@ class Gate {
         }
         if (head.selection) {
             for (const DeviceId id : *head.selection) {
-                selection_.insert(key_of(id));
+                selection_.insert(device_key(id));
             }
         }
         platform::Directory directory;
@@ -85,7 +80,9 @@ class Gate {
         report_.emplace(request_.manifest, request_.json);
     }
 
-    bool selected(DeviceId id) const { return !head_.selection || selection_.contains(key_of(id)); }
+    bool selected(DeviceId id) const {
+        return !head_.selection || selection_.contains(device_key(id));
+    }
 
     // The update data's next devices up to id, in step with the manifest, which
     // lists them in the same order; those passed that the batch should have written

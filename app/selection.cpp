@@ -13,20 +13,15 @@ namespace {
 constexpr std::size_t kNameLength = 19; // four groups of four and three dashes
 constexpr std::size_t kLineSlack = 64;  // blanks around a name
 
-std::uint64_t key_of(DeviceId id) {
-    return std::uint64_t{id.vid} << 48 | std::uint64_t{id.did} << 32 |
-           std::uint64_t{id.svid} << 16 | id.ssid;
-}
-
-bool hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-std::uint16_t hex_value(std::string_view digits) {
+// Four hex digits' value, or none.
+std::optional<std::uint16_t> hex_value(std::string_view digits) {
     std::uint16_t value = 0;
     for (const char c : digits) {
-        const int digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-        value = static_cast<std::uint16_t>(value * 16 + digit);
+        const std::optional<std::uint8_t> digit = hex_digit_value(c);
+        if (!digit) {
+            return std::nullopt;
+        }
+        value = static_cast<std::uint16_t>(value * 16 + *digit);
     }
     return value;
 }
@@ -95,12 +90,11 @@ std::optional<DeviceId> parse_device_name(std::string_view name) {
     }
     std::array<std::uint16_t, 4> parts{};
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        const std::string_view digits = name.substr(i * 5, 4);
-        if (!std::all_of(digits.begin(), digits.end(), hex_digit) ||
-            (i < 3 && name[i * 5 + 4] != '-')) {
+        const std::optional<std::uint16_t> value = hex_value(name.substr(i * 5, 4));
+        if (!value || (i < 3 && name[i * 5 + 4] != '-')) {
             return std::nullopt;
         }
-        parts[i] = hex_value(digits);
+        parts[i] = *value;
     }
     return DeviceId{.did = parts[1], .vid = parts[0], .svid = parts[2], .ssid = parts[3]};
 }
@@ -123,14 +117,14 @@ Selection read_selection(std::string_view spec) {
 std::vector<DeviceId> keep_selected(UpdateDataCheck& check, std::span<const DeviceId> selected) {
     std::unordered_set<std::uint64_t> wanted;
     for (const DeviceId id : selected) {
-        wanted.insert(key_of(id));
+        wanted.insert(device_key(id));
     }
     std::unordered_set<std::uint64_t> listed;
     std::deque<ListedDevice> devices;
     std::deque<std::shared_ptr<const EntryValues>> values;
     for (std::size_t i = 0; i < check.devices.size(); ++i) {
-        listed.insert(key_of(check.devices[i].id));
-        if (wanted.contains(key_of(check.devices[i].id))) {
+        listed.insert(device_key(check.devices[i].id));
+        if (wanted.contains(device_key(check.devices[i].id))) {
             devices.push_back(check.devices[i]);
             values.push_back(check.values[i]);
         }
@@ -139,7 +133,7 @@ std::vector<DeviceId> keep_selected(UpdateDataCheck& check, std::span<const Devi
     check.values = std::move(values);
     std::vector<DeviceId> missing;
     for (const DeviceId id : selected) {
-        if (!listed.contains(key_of(id))) {
+        if (!listed.contains(device_key(id))) {
             missing.push_back(id);
         }
     }

@@ -4,6 +4,7 @@
 #include "common/status.h"
 #include "provisioning_data/update_data_check.h"
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>

@@ -11,3 +11,9 @@ struct DeviceId {
 
     friend bool operator==(const DeviceId&, const DeviceId&) = default;
 };
+
+// The four identifiers as one number, for sets of devices.
+inline std::uint64_t device_key(DeviceId id) {
+    return std::uint64_t{id.vid} << 48 | std::uint64_t{id.did} << 32 |
+           std::uint64_t{id.svid} << 16 | id.ssid;
+}

@@ -35,11 +35,6 @@ std::string_view tag_by_second_letter(std::string_view text) {
     }
 }
 
-std::uint64_t key_of(DeviceId id) {
-    return std::uint64_t{id.vid} << 48 | std::uint64_t{id.did} << 32 |
-           std::uint64_t{id.svid} << 16 | id.ssid;
-}
-
 bool has_value_tag(const EntryTags& tags) {
     return tags.mac || tags.phy || tags.exprom;
 }
@@ -228,7 +223,7 @@ class Scan {
 
     // True when this listing of id is its first; a later one opens nothing.
     bool first_listing(std::size_t number, DeviceId id) {
-        const auto [first, isNew] = firstListed_.try_emplace(key_of(id), number);
+        const auto [first, isNew] = firstListed_.try_emplace(device_key(id), number);
         if (!isNew) {
             report(number, "device listed again; the listing at line " +
                                std::to_string(first->second) + " wins");
