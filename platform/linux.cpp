@@ -52,7 +52,7 @@ Error kernel_copy(const File& in, std::uint64_t inOffset, const File& out, std::
 
 Error create_unnamed_in(const Directory& directory, File& file) {
     const int fd =
-        ::openat(fd_of(directory.handle()), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+        ::openat(fd_of(directory.handle()), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
         const int code = errno;
         const bool refused = code == EOPNOTSUPP || code == EISDIR || code == EINVAL;

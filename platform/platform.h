@@ -214,13 +214,14 @@ class Directory {
 };
 
 // A file in the directory that has no name until it is given one, with 0666
-// less the creation mask; unsupported where the filesystem cannot hold one.
+// less the creation mask, open for reading and writing (a writer may read back
+// what it wrote); unsupported where the filesystem cannot hold one.
 Error create_unnamed_in(const Directory& directory, File& file);
 // Gives an unnamed file a new, unique name in the directory from prefix.
 Error give_unique_name_in(const Directory& directory, const File& unnamed, std::string_view prefix,
                           std::string& name);
 // Creates a new file in the directory with a unique name from prefix, with 0666
-// less the creation mask.
+// less the creation mask, open for reading and writing.
 Error create_uniquely_named_in(const Directory& directory, std::string_view prefix, File& file,
                                std::string& name);
 // Puts name from in place of name to in one step, whatever to was: a file, a

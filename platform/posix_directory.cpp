@@ -31,7 +31,7 @@ Error create_uniquely_named_in(const Directory& directory, std::string_view pref
         const std::string candidate = base + random_suffix();
         const int fd =
             ::openat(fd_of(directory.handle()), candidate.c_str(),
-                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kNewFileMode);
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, kNewFileMode);
         if (fd >= 0) {
             file = File{fd};
             name = candidate;

@@ -118,7 +118,8 @@ Error create_uniquely_named_in(const Directory& directory, std::string_view pref
     }
     for (int attempt = 0; attempt < kNamingAttempts; ++attempt) {
         const std::string candidate = std::string(prefix) + random_suffix();
-        const Error created = create_new(joined_path(directory.path(), candidate), file);
+        const Error created = open_with(joined_path(directory.path(), candidate),
+                                        GENERIC_READ | GENERIC_WRITE, CREATE_NEW, file);
         if (!created.failed()) {
             name = candidate;
             return success();

@@ -19,7 +19,15 @@ void drop_carriage_return_before_line_feed(std::string& line) {
 
 bool LineReader::refill() {
     std::size_t count = 0;
-    const platform::Error error = platform::read_some(file_, buffer_, count);
+    platform::Error error;
+    if (positioned_) {
+        error = platform::read_fully_at(
+            file_, offset_,
+            std::span(reinterpret_cast<std::uint8_t*>(buffer_.data()), buffer_.size()), count);
+        offset_ += count;
+    } else {
+        error = platform::read_some(file_, buffer_, count);
+    }
     begin_ = 0;
     end_ = count;
     if (!error_.failed()) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,12 @@ class LineReader {
   public:
     explicit LineReader(const platform::File& file, std::size_t max_length = kMaxLineLength)
         : file_(file), max_length_(max_length) {}
+
+    // From the file's first byte, by reads at positions of the reader's own that
+    // leave the file's position alone: a writer reads back what it wrote so.
+    struct FromStart {};
+    LineReader(const platform::File& file, FromStart, std::size_t max_length = kMaxLineLength)
+        : file_(file), max_length_(max_length), positioned_(true) {}
 
     // False when no line is left; `line` then holds nothing.
     bool next(std::string& line);
@@ -48,6 +55,8 @@ class LineReader {
 
     const platform::File& file_;
     std::size_t max_length_;
+    bool positioned_ = false;
+    std::uint64_t offset_ = 0; // where a positioned read goes on
     std::array<char, 64 * 1024> buffer_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

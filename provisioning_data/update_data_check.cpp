@@ -347,6 +347,15 @@ Result<> UpdateDataReading::open(std::string_view path) {
     return {};
 }
 
+void UpdateDataReading::open_written(const platform::File& file, std::string_view path) {
+    State& state = *state_;
+    state.path = path;
+    state.reader.emplace(file, LineReader::FromStart{});
+    if (state.options.digest && is_regular(file)) {
+        state.reader->hash_into(state.hash.emplace());
+    }
+}
+
 bool UpdateDataReading::read_some() {
     State& state = *state_;
     const std::size_t had = state.check.devices.size();

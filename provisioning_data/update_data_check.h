@@ -73,6 +73,10 @@ class UpdateDataReading {
 
     // Fails with 67 (update_data_unreadable, the system's reason).
     Result<> open(std::string_view path);
+    // Instead of open(): a file this process has open for reading, read from its
+    // first byte whatever its position (a writer reading back what it wrote); it
+    // must outlive the reading, and path names it in a failure.
+    void open_written(const platform::File& file, std::string_view path);
     // After open(): reads on until check.devices gains a device or the file
     // ends; false once it has ended.
     bool read_some();

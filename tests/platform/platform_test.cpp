@@ -77,3 +77,28 @@ TEST(RenameIn, ReplacesAFileThatIsOpenElsewhereAndKeepsItsIdentityApart) {
     EXPECT_EQ(read_file(dir / "second-name"), "old");
     EXPECT_FALSE(std::filesystem::exists(dir / "new"));
 }
+
+// A writer reads back what it wrote before the file takes its name.
+TEST(Temporaries, OpenForReadingBackWhatWasWritten) {
+    TempDir dir;
+    platform::Directory directory;
+    ASSERT_FALSE(directory.open(utf8_of(dir.path())).failed());
+    platform::File unnamed;
+    platform::File named;
+    std::string name;
+    const platform::Error unnamedError = platform::create_unnamed_in(directory, unnamed);
+    ASSERT_TRUE(!unnamedError.failed() || unnamedError.unsupported()) << unnamedError.reason();
+    ASSERT_FALSE(platform::create_uniquely_named_in(directory, ".t-", named, name).failed());
+    for (const platform::File* file : {&unnamed, &named}) {
+        if (!file->valid()) {
+            continue;
+        }
+        ASSERT_FALSE(platform::write_all(*file, bytes_of("written")).failed());
+        std::array<std::uint8_t, 7> back{};
+        std::size_t got = 0;
+        const platform::Error read = platform::read_fully_at(*file, 0, back, got);
+        EXPECT_FALSE(read.failed()) << read.reason();
+        EXPECT_EQ(std::string(back.begin(), back.begin() + static_cast<std::ptrdiff_t>(got)),
+                  "written");
+    }
+}

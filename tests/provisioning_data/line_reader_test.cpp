@@ -84,3 +84,23 @@ TEST(LineReader, EndsAtTheFirstLineLongerThanItsCapWithoutItsLineFeed) {
             << c.content.size() << " bytes, cap " << c.maxLength;
     }
 }
+
+TEST(LineReader, ReadsAFileFromItsStartWithoutMovingItsWriter) {
+    TempDir dir;
+    platform::File file;
+    ASSERT_FALSE(platform::open_appending(utf8_of(dir / "written"), file).failed());
+    const auto write = [&](std::string_view text) {
+        return platform::write_all(
+            file, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    };
+    const std::string acrossBlocks(100'000, 'c');
+    ASSERT_FALSE(write("a\r\nb\n" + acrossBlocks + "\n").failed());
+    LineReader reader(file, LineReader::FromStart{});
+    std::vector<std::string> lines;
+    for (std::string line; reader.next(line);) {
+        lines.push_back(line);
+        ASSERT_FALSE(write(lines.size() == 1 ? "d" : "").failed());
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"a\n", "b\n", acrossBlocks + "\n", "d"}));
+    EXPECT_FALSE(reader.failed());
+}
