@@ -66,7 +66,7 @@ bench: deps build
 		scripts/bench-pathological.sh $(BUILD_DIR) || status=1; exit $$status
 
 # Only the programs the demo runs: no tests, fuzzers or benches to wait for.
-DEMO_TARGETS = fwbforge2 fwbinspect
+DEMO_TARGETS = fwbforge2 fwbinspect fwbdata
 demo: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO_TARGETS)
 	scripts/demo.sh $(BUILD_DIR)

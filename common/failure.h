@@ -1,9 +1,12 @@
 #pragma once
 
+#include "common/device_id.h"
 #include "common/status.h"
 #include "platform/platform.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -47,6 +50,27 @@ enum class Check : std::uint8_t {
     directory_unflushed, // the directory's flush failed
     // The hash library.
     digest_library,
+    // Update data or a table of devices being converted, at Failure::place.
+    not_well_formed,       // not well-formed XML or CSV; subject is the reader's reason
+    column_missing,        // the table's header lacks the column named in subject
+    column_repeated,       // the header names the column in subject twice
+    identifier_unwritable, // an identifier (subject: its name) missing or not 1 to 4 hex digits
+    value_holds_less_than, // a value (subject: its tag) the scanner would end early
+    value_holds_line_feed, // ... or take as two lines
+    value_too_long,        // a value on a line longer than the scanner reads
+    exprom_unwritable,     // an exprom neither True nor False
+    entry_unclosed,        // the devices of an entry that ends with no image
+    device_conflict,       // a device listed again with other values (place.firstLine)
+    value_unread,          // a device that does not read back as it was written
+};
+
+// Where in an input file a failure lies: a line (a table's row), a column, the
+// device it concerned and, for a device listed twice, the line of its first listing.
+struct InputPlace {
+    std::size_t line = 0;
+    std::size_t column = 0;
+    std::optional<DeviceId> device;
+    std::size_t firstLine = 0;
 };
 
 // What failed: the status a program ends with, which check, the file it
@@ -57,6 +81,7 @@ struct Failure {
     std::string path;
     platform::Error reason;
     std::string_view subject; // which of several things it concerned, when it matters
+    InputPlace place{};       // when it concerned a place in an input
 
     bool failed() const { return status != PROVKIT_OK; }
 };
@@ -64,6 +89,12 @@ struct Failure {
 inline Failure failure_of(Status status, Check check, std::string_view path = {},
                           platform::Error reason = {}, std::string_view subject = {}) {
     return {status, check, std::string(path), reason, subject};
+}
+
+// A failure at a place in an input file.
+inline Failure failure_at(Status status, Check check, const InputPlace& place,
+                          std::string_view subject = {}) {
+    return {status, check, {}, {}, subject, place};
 }
 
 // A value, or the failure that kept it from being made: returned by value through

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Provisions the bundled example for one device in BUILD_DIR/demo and verifies the
-# result, then makes the image of every device the example lists, with its manifest.
+# result, then makes the image of every device the example lists, with its manifest,
+# and the images of the boards a table lists.
 # Usage: scripts/demo.sh BUILD_DIR
 set -eu
 
@@ -27,4 +28,14 @@ head -22 images/manifest.json
 echo "  ..."
 echo
 run fwbinspect --manifest images/manifest.json
+# Line data that starts as a spreadsheet: a table, then images from it.
+printf 'vid,did,svid,ssid,mac,phy,exprom,image\r\nfb2f,0b01,fb2f,0001,00112233,4455,True,example-base.fwb\r\nfb2f,0b01,fb2f,0002,00112244,,False,"example-base.fwb"\r\n' > boards.csv
+echo "\$ cat boards.csv"
+cat boards.csv
+echo
+run fwbdata from-csv boards.csv boards.xml
+run fwbforge2 --all boards.xml board-images
+echo "\$ ls board-images"
+ls board-images
+echo
 echo "(files in $demo)"

@@ -231,7 +231,9 @@ void keep_json_samples(const std::filesystem::path& dir, const std::vector<std::
             std::string(source) + "-" + process + "-" + std::to_string(count++) + ".json";
         write_file(std::filesystem::path(samples) / name, text);
     };
-    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    // fwbdata to-json prints JSON without being asked to.
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end() ||
+                      (!args.empty() && args.front() == "to-json");
     if (json && !result.out.empty() && result.out.front() == '{') {
         keep("printed", result.out);
     }
