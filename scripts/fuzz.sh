@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$1"
 seconds="$2"
 shift 2
-harnesses="${*:-hex update_data provision image_reader}"
+harnesses="${*:-hex update_data provision image_reader xml_source csv_source}"
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DFWBFORGE2_FUZZ=ON -DFWBFORGE2_SANITIZE=ON -DBUILD_TESTING=OFF > /dev/null
