@@ -63,7 +63,8 @@ bench: deps build
 		scripts/bench-batch.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-floor.sh $(BUILD_DIR) || status=1; \
 		scripts/bench-inspect.sh $(BUILD_DIR) || status=1; \
-		scripts/bench-pathological.sh $(BUILD_DIR) || status=1; exit $$status
+		scripts/bench-pathological.sh $(BUILD_DIR) || status=1; \
+		scripts/bench-fwbdata.sh $(BUILD_DIR) || status=1; exit $$status
 
 # Only the programs the demo runs: no tests, fuzzers or benches to wait for.
 DEMO_TARGETS = fwbforge2 fwbinspect fwbdata
