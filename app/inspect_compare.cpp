@@ -1,6 +1,7 @@
 #include "app/expectation.h"
 #include "app/failure_text.h"
 #include "app/inspect_modes.h"
+#include "app/lookup_notes.h"
 #include "app/output.h"
 #include "app/reports.h"
 #include "image/expected_image.h"
@@ -68,7 +69,11 @@ int look_up_board_data(const ExpectRequest& request, ExpectReport& report, Board
         diagnose("cannot read", request.updateData, stage.failure.reason.reason());
         return PROVKIT_ERR_FILE;
     }
+    if (stage.failure.check == Check::no_entry) {
+        explain_missing_entry(request.updateData, report.device);
+    }
     if (stage.entry) {
+        warn_if_exprom_unclear(*stage.entry, request.updateData);
         report.macBytes = decoded_length(stage.entry->macText);
         report.phyBytes = decoded_length(stage.entry->phyText);
         report.entry = stage.entry;
@@ -166,6 +171,7 @@ int expect_image(const ExpectRequest& request) {
         return finish_failed(out, request.json, "expect", failure.status);
     }
     report.device = *id;
+    note_identifiers_read_as(request.identifiers, *id);
     OpenedImage image;
     platform::Error error;
     if (!open_image(request.image, ImageKinds::regular_only, image, error)) {

@@ -18,6 +18,9 @@ std::string_view tool_version();
 // "PROGRAM VERSION\n", as --version prints it.
 std::string version_text();
 
+// A text as C would write it, so a line feed or a NUL in a name can be seen.
+std::string c_quoted(std::string_view text);
+
 // One line on standard error: the program's name, ": " and text.
 void print_diagnostic(std::string_view text);
 // A count on standard error that the next one overwrites, for a person

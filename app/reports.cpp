@@ -102,30 +102,6 @@ std::string field(std::string_view label, std::string_view value) {
     return line + ": " + std::string(value) + "\n";
 }
 
-std::string c_quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            std::array<char, 8> escaped{};
-            std::snprintf(escaped.data(), escaped.size(), "\\x%02x", unsigned{byte});
-            out += escaped.data();
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string blob_type_name(std::uint32_t type) {
     const std::string_view name = layout::blob_name(type);
     return name.empty() ? std::to_string(type) : std::string(name);

@@ -92,7 +92,4 @@ void diagnose(std::string_view what, std::string_view path, std::string_view rea
 // One labelled line of a text report, as every report writes them.
 std::string field(std::string_view label, std::string_view value);
 
-// A text as C would write it, so a line feed or a NUL in a name can be seen.
-std::string c_quoted(std::string_view text);
-
 std::string blob_type_name(std::uint32_t type);

@@ -3,6 +3,7 @@
 #include "app/device_run.h"
 #include "app/failure_text.h"
 #include "app/json_text.h"
+#include "app/lookup_notes.h"
 #include "app/output.h"
 #include "app/record_file.h"
 #include "app/run_record.h"
@@ -49,12 +50,17 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
         return id.error().status;
     }
     facts.id = *id;
+    note_identifiers_read_as(options.positional, *id);
     // The update data's digest, when the run's facts are kept, is of the bytes read.
     const bool digests = options.json || options.record;
     const BoardDataStage stage =
         readBdp(facts.updateDataPath, *id, digests ? &facts.updateDataDigest : nullptr);
+    if (stage.failure.check == Check::no_entry) {
+        explain_missing_entry(facts.updateDataPath, *id);
+    }
     if (stage.entry) {
         facts.imageName = stage.entry->imageName;
+        warn_if_exprom_unclear(*stage.entry, facts.updateDataPath);
     }
     if (stage.entry && record.is_open() &&
         !record.is_not(stage.entry->imageName, "the base image")) {

@@ -138,6 +138,15 @@ std::optional<std::uint16_t> parse_identifier(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
+bool identifier_leaves_text(std::string_view text) {
+    std::size_t at = number_start(text).digitsAt;
+    const std::size_t digits = at;
+    while (at < text.size() && hex_digit_value(text[at])) {
+        ++at;
+    }
+    return at == digits || at < text.size();
+}
+
 Result<DeviceId> parse_device_id(std::span<const std::string> given) {
     static constexpr std::array<std::string_view, 4> kNames = {"VID", "DID", "SVID", "SSID"};
     DeviceId id;

@@ -33,6 +33,9 @@ std::optional<DeviceId> device_key_at(std::string_view line, std::size_t at);
 // nothing when that value does not fit 16 bits.
 std::optional<std::uint16_t> parse_identifier(std::string_view text);
 
+// True when that reading leaves characters after the digits ("fb2g"), or finds none.
+bool identifier_leaves_text(std::string_view text);
+
 // The four identifiers as given, VID DID SVID SSID, read in that order: the first
 // that does not fit 16 bits fails with 1 (bad_identifier), its name in subject
 // and the text as given in path.

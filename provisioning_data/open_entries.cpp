@@ -264,8 +264,8 @@ class OpenEntries::State {
                                                  const std::string& imageName) {
         if (lastValues_ == nullptr || lastValues_->macText != mac || lastValues_->phyText != phy ||
             lastValues_->exprom != exprom || lastValues_->imageName != imageName) {
-            lastValues_ =
-                std::make_shared<const EntryValues>(EntryValues{mac, phy, imageName, exprom});
+            lastValues_ = std::make_shared<const EntryValues>(
+                EntryValues{mac, phy, imageName, exprom, {}, 0});
         }
         return lastValues_;
     }

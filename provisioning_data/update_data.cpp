@@ -130,14 +130,23 @@ Result<EntryValues> get_xml_data(std::string_view key, std::string_view path,
     bool inEntry = false;
     bool entryEnded = false;
     std::string line;
+    std::size_t number = 0;
+    const auto take = [&values, &number](std::string_view text) {
+        const EntryTags tags = find_entry_tags(text);
+        if (tags.exprom) {
+            values.expromText = tags.exprom->text;
+            values.expromLine = number;
+        }
+        return take_entry_tags(tags, values);
+    };
     while (!entryEnded && reader.next(line)) {
+        ++number;
         if (inEntry) {
-            entryEnded = take_entry_line(line, values);
+            entryEnded = take(line);
         } else if (const std::optional<std::size_t> keyAt = entry_key_at(line, key)) {
             // The tags before the key belong to whatever the line listed before this device.
             inEntry = true;
-            entryEnded =
-                take_entry_line(std::string_view(line).substr(*keyAt + key.size()), values);
+            entryEnded = take(std::string_view(line).substr(*keyAt + key.size()));
         }
     }
     if (hashed && reader.read_to_end()) {

@@ -46,6 +46,9 @@ struct EntryValues {
     std::string phyText;
     std::string imageName;
     std::uint32_t exprom = kExpromUntilTagged;
+    // The "<exprom>" value that decided exprom, and its line; filled by get_xml_data only.
+    std::string expromText;
+    std::size_t expromLine = 0;
 };
 
 // The first occurrence of each tag in a text, and its value.
