@@ -3,6 +3,7 @@
 #include "app/device_run.h"
 #include "app/failure_text.h"
 #include "app/json_document.h"
+#include "app/lookup_notes.h"
 #include "app/manifest.h"
 #include "app/manifest_file.h"
 #include "app/output.h"
@@ -132,7 +133,8 @@ class Batch {
         std::string_view last;
         for (const ListedDevice& device : check_.devices) {
             if (device.imageName.data() != last.data() && record_.is_open() &&
-                !record_.is_not(device.imageName, "the base image")) {
+                !record_.is_not(base_image_path(options_.baseDir, device.imageName),
+                                "the base image")) {
                 say_unable_to_record();
                 return false;
             }
@@ -180,7 +182,8 @@ class Batch {
         provision.digests = true;
         provision.otherFiles = otherFiles_;
         const ProvisionOutcome outcome =
-            images.add(*decoded_, values->imageName, name, facts.outputPath, bases_, provision);
+            images.add(*decoded_, base_image_path(options_.baseDir, values->imageName), name,
+                       facts.outputPath, bases_, provision);
         print_provision_outcome(slot.out, outcome, facts);
         facts.status = outcome.failure.status;
         slot.base = outcome.base;

@@ -35,7 +35,8 @@ constexpr OptionSpec kOptions[] = {flag("--help", "-h"),
                                    with_values("--diff", kDiffImages)};
 constexpr std::string_view kUsage =
     "Usage: fwbinspect IMAGE... [--blobs] [--json]\n"
-    "       fwbinspect IMAGE --expect VID DID SVID SSID UPDATEDATA [--base BASE] [--json]\n"
+    "       fwbinspect IMAGE --expect VID DID SVID SSID UPDATEDATA [--base BASE | --base-dir DIR]\n"
+    "                  [--json]\n"
     "       fwbinspect --diff A B [--json]\n"
     "       fwbinspect IMAGE --extract DIR\n"
     "       fwbinspect --update-data FILE [--json]\n"
@@ -73,11 +74,14 @@ std::optional<std::string> mode_refusal(const Request& request) {
     if (modes > 1) {
         return "--update-data, --expect, --diff, --extract and --manifest exclude one another";
     }
-    if (request.baseDir && !request.manifest) {
-        return "--base-dir goes with --manifest";
+    if (request.baseDir && !request.manifest && !request.expect) {
+        return "--base-dir goes with --manifest or --expect";
     }
     if (request.base && !request.expect) {
         return "--base goes with --expect";
+    }
+    if (request.base && request.baseDir) {
+        return "--base and --base-dir exclude one another";
     }
     if (request.blobs && modes > 0) {
         return "--blobs goes with images alone";
@@ -139,7 +143,8 @@ int run(const Request& request) {
                              {values[0], values[1], values[2], values[3]},
                              values[4],
                              request.base,
-                             request.json});
+                             request.json,
+                             request.baseDir});
     }
     return inspect_images(request.images, request.blobs, request.json);
 }

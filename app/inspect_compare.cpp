@@ -93,7 +93,8 @@ int expect_parts(const ExpectRequest& request, ExpectReport& report, ExpectedIma
     if (const int looked = look_up_board_data(request, report, board, out); looked != PROVKIT_OK) {
         return looked;
     }
-    const std::string path = request.base ? *request.base : report.entry->imageName;
+    const std::string path =
+        request.base ? *request.base : base_image_path(request.baseDir, report.entry->imageName);
     return expected_from(board, path, request.base.has_value(), report, expected, out);
 }
 

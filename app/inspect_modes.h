@@ -17,6 +17,7 @@ struct ExpectRequest {
     std::string updateData;
     std::optional<std::string> base;
     bool json = false;
+    std::optional<std::string> baseDir; // where a relative image name in the entry is taken from
 };
 
 int expect_image(const ExpectRequest& request);

@@ -2,6 +2,7 @@
 
 #include "app/output.h"
 #include "common/hex.h"
+#include "platform/platform.h"
 #include "provisioning_data/device_key.h"
 #include "provisioning_data/near_miss.h"
 
@@ -49,4 +50,11 @@ void warn_if_exprom_unclear(const EntryValues& values, std::string_view updateDa
     print_diagnostic("warning: exprom " + c_quoted(values.expromText) + " on line " +
                      std::to_string(values.expromLine) + " of " + std::string(updateData) +
                      " is neither True nor False: it reads as 0, the expansion ROM switched off");
+}
+
+std::string base_image_path(const std::optional<std::string>& baseDir, std::string_view imageName) {
+    if (!baseDir || platform::is_absolute(imageName)) {
+        return std::string(imageName);
+    }
+    return platform::joined_path(*baseDir, imageName);
 }

@@ -5,8 +5,9 @@
 namespace {
 
 constexpr OptionSpec kOptions[] = {
-    flag("--help", "-h"), flag("--version"),          flag("--all"),           flag("--json"),
-    flag("--dry-run"),    with_values("--record", 1), with_values("--only", 1)};
+    flag("--help", "-h"),     flag("--version"),           flag("--all"),
+    flag("--json"),           flag("--dry-run"),           with_values("--record", 1),
+    with_values("--only", 1), with_values("--base-dir", 1)};
 
 constexpr std::string_view kUsagePrefix = "Usage:: ";
 
@@ -23,6 +24,8 @@ constexpr std::string_view kHelpBody =
     "                 comma-separated, or @FILE with one a line\n"
     "  --dry-run      every check of the run, nothing written; name each output\n"
     "                 and the SHA-256 it would have\n"
+    "  --base-dir DIR take the entry's base-image name relative to DIR rather than\n"
+    "                 the working directory (an absolute name stays as it is)\n"
     "  -h, --help     print this text\n"
     "  --version      print the version\n"
     "  --             end the options: what follows is positional\n";
@@ -39,6 +42,7 @@ Options parse_options(std::span<const std::string> arguments) {
     options.dryRun = parsed.has("--dry-run");
     options.record = parsed.value_of("--record");
     options.only = parsed.value_of("--only");
+    options.baseDir = parsed.value_of("--base-dir");
     options.positional = parsed.positional;
     options.refusal = parsed.refusal;
     return options;

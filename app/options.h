@@ -14,7 +14,8 @@ struct Options {
     bool json = false;
     bool dryRun = false;
     std::optional<std::string> record;
-    std::optional<std::string> only; // --only's list, or @FILE
+    std::optional<std::string> only;    // --only's list, or @FILE
+    std::optional<std::string> baseDir; // where relative base-image names are taken from
     std::vector<std::string> positional;
     std::string refusal; // why the command line cannot be taken; empty when it can
 };

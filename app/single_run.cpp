@@ -58,12 +58,13 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
     if (stage.failure.check == Check::no_entry) {
         explain_missing_entry(facts.updateDataPath, *id);
     }
+    std::string basePath;
     if (stage.entry) {
         facts.imageName = stage.entry->imageName;
         warn_if_exprom_unclear(*stage.entry, facts.updateDataPath);
+        basePath = base_image_path(options.baseDir, stage.entry->imageName);
     }
-    if (stage.entry && record.is_open() &&
-        !record.is_not(stage.entry->imageName, "the base image")) {
+    if (stage.entry && record.is_open() && !record.is_not(basePath, "the base image")) {
         out.line("Unable to write record ", *options.record);
         return PROVKIT_ERR_FILE;
     }
@@ -81,7 +82,7 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
     provision.digests = digests;
     provision.otherFiles = others;
     const ProvisionOutcome outcome =
-        provisionFile(stage.boardData, stage.entry->imageName, facts.outputPath, bases, provision);
+        provisionFile(stage.boardData, basePath, facts.outputPath, bases, provision);
     print_provision_outcome(out, outcome, facts);
     if (outcome.failure.failed()) {
         return outcome.failure.status;

@@ -9,6 +9,10 @@ _fwbforge2() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
         ;;
+    --base-dir)
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+        return
+        ;;
     --only)
         # A list of names, or @FILE.
         if [[ $cur == @* ]]; then
@@ -18,7 +22,7 @@ _fwbforge2() {
         ;;
     esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '--all --json --record --dry-run --only --help --version --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '--all --json --record --dry-run --only --base-dir --help --version --' -- "$cur")
         return
     fi
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")

@@ -63,6 +63,11 @@ std::string joined_path(std::string_view directory, std::string_view name) {
     return path.append(name);
 }
 
+bool is_absolute(std::string_view path) {
+    const bool drive = kPathSeparators.size() > 1 && path.size() > 2 && path[1] == ':';
+    return !path.empty() && (is_separator(path[0]) || (drive && is_separator(path[2])));
+}
+
 namespace detail {
 
 bool names_a_file(std::string_view path) {

@@ -106,6 +106,9 @@ std::string directory_of(std::string_view path);
 std::string last_name_of(std::string_view path);
 // name inside directory, joined by the system's separator unless one ends directory.
 std::string joined_path(std::string_view directory, std::string_view name);
+// A path that names the same file whatever the working directory: from a root
+// ("/x"; on Windows also "\\x" and "C:\\x").
+bool is_absolute(std::string_view path);
 
 Error open_for_reading(std::string_view path, File& file);
 // The same, but a FIFO without a writer opens at once instead of waiting for

@@ -1,6 +1,7 @@
 // End to end: what fwbforge2 and fwbinspect --expect say on standard error about
 // a lookup (a missing entry and the line that nearly names it, an identifier read
-// as a prefix, an exprom that reads as 0); standard output stays as it was.
+// as a prefix, an exprom that reads as 0), and --base-dir; standard output stays
+// as it was.
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,45 @@ TEST_F(LookupNotes, WarnsOfAnExpromThatReadsAsZero) {
         EXPECT_EQ(run.status, 0) << c.exprom;
         EXPECT_TRUE(run.out.starts_with(c.out)) << c.exprom << run.out;
         EXPECT_EQ(run.err, c.err) << c.exprom;
+    }
+}
+
+TEST_F(LookupNotes, TakesTheBaseImageFromBaseDir) {
+    const std::string key = R"(<pciid vid="fb2f" did="0a01" sdid="0001" svid="fb2f" />)";
+    fs::create_directory(dir / "bases");
+    fs::rename(dir / "example-base.fwb", dir / "bases" / "example-base.fwb");
+    const std::string absolute = utf8_of(dir / "bases" / "example-base.fwb");
+    struct Case {
+        std::string name;
+        std::string image;
+        std::vector<std::string> options;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"relative name, no --base-dir", "example-base.fwb", {}, 67},
+        {"relative name in --base-dir", "example-base.fwb", {"--base-dir", "bases"}, 0},
+        {"absolute name, another --base-dir", absolute, {"--base-dir", "elsewhere"}, 0},
+    };
+    for (const Case& c : cases) {
+        write_file(dir / "update.xml", update_data(key, "True", c.image));
+        std::vector<std::string> args = {"fb2f", "0a01", "fb2f", "0001", "update.xml", "out.fwb"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const RunResult run = forge(args);
+        EXPECT_EQ(run.status, c.status) << c.name << run.out;
+        // The entry's name is printed as the entry writes it.
+        EXPECT_NE(run.out.find("Image Name    :" + c.image + "\n"), std::string::npos) << c.name;
+        if (c.status != 0) {
+            continue;
+        }
+        std::vector<std::string> batch = {"--all", "update.xml", "all"};
+        batch.insert(batch.end(), c.options.begin(), c.options.end());
+        EXPECT_EQ(forge(batch).status, 0) << c.name;
+        std::vector<std::string> expect = {"out.fwb", "--expect", "fb2f",      "0a01",
+                                           "fb2f",    "0001",     "update.xml"};
+        expect.insert(expect.end(), c.options.begin(), c.options.end());
+        const RunResult inspected = run_program(dir.path(), FWBINSPECT_PATH, expect);
+        EXPECT_EQ(inspected.status, 0) << c.name << inspected.out << inspected.err;
+        fs::remove_all(dir / "all");
     }
 }
 

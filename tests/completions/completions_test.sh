@@ -23,6 +23,8 @@ expect_completion() {
 
 expect_completion _fwbforge2 "--dry-run" fwbforge2 --dr
 expect_completion _fwbforge2 "--only" fwbforge2 --all --on
+expect_completion _fwbforge2 "--base-dir" fwbforge2 --base
+expect_completion _fwbforge2 "out" fwbforge2 --base-dir o
 expect_completion _fwbforge2 "update-data.xml" fwbforge2 --all upd
 expect_completion _fwbforge2 "@update-data.xml" fwbforge2 --all --only @up
 expect_completion _fwbinspect "--manifest" fwbinspect --man
