@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the Windows target's libraries into BUILD_DIR/deps: LibTomCrypt's SHA-256 from Debian's
-# source package, GoogleTest from the libgtest-dev source and the nlohmann-json headers.
+# Builds the Windows target's libraries into BUILD_DIR/deps: LibTomCrypt's SHA-256 and expat from
+# Debian's source packages, GoogleTest from the libgtest-dev source and the nlohmann-json headers.
 # Each step is skipped when its result is already there, so the source is fetched once.
 # Usage: scripts/windows-deps.sh BUILD_DIR
 set -eu
@@ -52,7 +52,8 @@ private_apt() {
         -o Dir::State::Lists="$state/lists" -o Dir::Cache="$state/cache" "$@"
 }
 
-fetch_tomcrypt() {
+# Fetches and unpacks Debian's source package $1 into $sources.
+fetch_source() {
     state=$(mktemp -d)
     trap 'rm -rf "$state"' EXIT
     mkdir -p "$state/parts" "$state/lists/partial" "$state/cache/archives/partial" "$state/download"
@@ -68,11 +69,11 @@ fetch_tomcrypt() {
         exit 1
     fi
     private_apt update
-    (cd "$state/download" && private_apt source --download-only libtomcrypt)
-    rm -rf "$sources" && mkdir -p "$sources"
+    (cd "$state/download" && private_apt source --download-only "$1")
+    mkdir -p "$sources"
     cp "$state/download"/* "$sources/"
     # apt checked every file against the archive's signed index, as its own unpacking assumes.
-    (cd "$sources" && dpkg-source --no-check -x libtomcrypt_*.dsc)
+    (cd "$sources" && dpkg-source --no-check -x "$1"_*.dsc)
     rm -rf "$state"
     trap - EXIT
 }
@@ -110,6 +111,18 @@ EOF
     mv "$objects/libtomcrypt.a" "$prefix/lib/"
 }
 
+# The static library alone: no tools, examples, tests or documentation.
+build_expat() {
+    source_dir=$(find "$sources" -mindepth 1 -maxdepth 1 -type d -name 'expat-*' | head -n 1)
+    expat_build="$build/deps-build/expat"
+    cmake -S "$source_dir" -B "$expat_build" --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" -DFWBFORGE2_WINDOWS_PREFIX="$prefix" -DEXPAT_SHARED_LIBS=OFF \
+        -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF \
+        -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=OFF
+    cmake --build "$expat_build" -j2
+    cmake --install "$expat_build"
+}
+
 build_googletest() {
     gtest_build="$build/deps-build/googletest"
     cmake -S /usr/src/googletest -B "$gtest_build" --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
@@ -124,7 +137,9 @@ copy_json_headers() {
     cp -R /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 }
 
-[ -f "$sources/libtomcrypt.stamp" ] || { fetch_tomcrypt && touch "$sources/libtomcrypt.stamp"; }
+[ -f "$sources/libtomcrypt.stamp" ] || { fetch_source libtomcrypt && touch "$sources/libtomcrypt.stamp"; }
 [ -f "$prefix/lib/libtomcrypt.a" ] || build_tomcrypt
+[ -f "$sources/expat.stamp" ] || { fetch_source expat && touch "$sources/expat.stamp"; }
+[ -f "$prefix/lib/libexpat.a" ] || build_expat
 [ -f "$prefix/lib/libgtest.a" ] || build_googletest
 [ -f "$prefix/include/nlohmann/json.hpp" ] || copy_json_headers
