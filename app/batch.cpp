@@ -1,7 +1,6 @@
 #include "app/batch.h"
 
 #include "app/device_run.h"
-#include "app/failure_text.h"
 #include "app/json_document.h"
 #include "app/lookup_notes.h"
 #include "app/manifest.h"
@@ -161,6 +160,7 @@ class Batch {
         facts.updateDataPath = updateDataPath_;
         facts.updateDataDigest = updateDataDigest_;
         facts.imageName = values->imageName;
+        facts.basePath = base_image_path(options_.baseDir, values->imageName);
         const std::string name = image_file_name(device.id);
         facts.outputPath = platform::joined_path(output_.path(), name);
         // Held while it is the last, so that no other entry's values take its place.
@@ -177,13 +177,10 @@ class Batch {
         facts.phyLength = decoded_->phyBdpLen;
         facts.exprom = decoded_->exprom;
         print_provision_start(slot.out, *decoded_);
-        ProvisionOptions provision;
-        provision.dryRun = options_.dryRun;
-        provision.digests = true;
-        provision.otherFiles = otherFiles_;
+        const ProvisionOptions provision{
+            .dryRun = options_.dryRun, .digests = true, .otherFiles = otherFiles_};
         const ProvisionOutcome outcome =
-            images.add(*decoded_, base_image_path(options_.baseDir, values->imageName), name,
-                       facts.outputPath, bases_, provision);
+            images.add(*decoded_, *facts.basePath, name, facts.outputPath, bases_, provision);
         print_provision_outcome(slot.out, outcome, facts);
         facts.status = outcome.failure.status;
         slot.base = outcome.base;

@@ -3,6 +3,7 @@
 #include "app/expectation.h"
 #include "app/gate_report.h"
 #include "app/json_document.h"
+#include "app/lookup_notes.h"
 #include "app/manifest_reading.h"
 #include "app/selection.h"
 #include "common/hex.h"
@@ -10,7 +11,6 @@
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <unordered_set>
 
@@ -248,11 +248,7 @@ void Gate::check_expected(const OpenedImage& image, const std::string& path,
     if (!board) {
         report.refusal = refusal_text(board.error());
     } else {
-        const std::filesystem::path name(
-            std::u8string(values.imageName.begin(), values.imageName.end()));
-        const std::string base = request_.baseDir && !name.is_absolute()
-                                     ? platform::joined_path(*request_.baseDir, values.imageName)
-                                     : values.imageName;
+        const std::string base = base_image_path(request_.baseDir, values.imageName);
         ExpectedImage expected;
         status = expected_from(*board, base, false, report, expected, out);
         if (status == PROVKIT_OK) {

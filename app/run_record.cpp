@@ -44,7 +44,7 @@ Json run_json(const RunFacts& facts, const RunStamp* stamp) {
     json["update_data"] = {{"path", facts.updateDataPath},
                            {"sha256", digest_json(facts.updateDataDigest)}};
     json["image_name"] = or_null(facts.imageName);
-    json["base"] = {{"path", or_null(facts.imageName)},
+    json["base"] = {{"path", or_null(facts.basePath)},
                     {"sha256", digest_json(facts.baseDigest)},
                     {"verified", or_null(facts.baseVerified)}};
     json["output"] = {{"path", facts.outputPath},

@@ -23,6 +23,7 @@ struct RunFacts {
     std::string updateDataPath;
     std::optional<DigestValue> updateDataDigest;
     std::optional<std::string> imageName;
+    std::optional<std::string> basePath; // the image name, or where --base-dir puts it
     std::optional<DigestValue> baseDigest;
     std::optional<bool> baseVerified;
     std::string outputPath;

@@ -63,6 +63,7 @@ Status run_device(const Options& options, RunRecord& record, RunFacts& facts, Tr
         facts.imageName = stage.entry->imageName;
         warn_if_exprom_unclear(*stage.entry, facts.updateDataPath);
         basePath = base_image_path(options.baseDir, stage.entry->imageName);
+        facts.basePath = basePath;
     }
     if (stage.entry && record.is_open() && !record.is_not(basePath, "the base image")) {
         out.line("Unable to write record ", *options.record);

@@ -5,6 +5,7 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
 
@@ -153,6 +154,13 @@ TEST_F(LookupNotes, TakesTheBaseImageFromBaseDir) {
         if (c.status != 0) {
             continue;
         }
+        std::vector<std::string> asJson = args;
+        asJson.push_back("--json");
+        const std::string opened = c.options.empty() || c.image == absolute
+                                       ? c.image
+                                       : utf8_of(fs::path("bases") / c.image);
+        EXPECT_EQ(nlohmann::json::parse(forge(asJson).out)["base"]["path"], opened)
+            << c.name << ": the JSON names the base that was opened";
         std::vector<std::string> batch = {"--all", "update.xml", "all"};
         batch.insert(batch.end(), c.options.begin(), c.options.end());
         EXPECT_EQ(forge(batch).status, 0) << c.name;
