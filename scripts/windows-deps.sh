@@ -69,11 +69,20 @@ fetch_source() {
         exit 1
     fi
     private_apt update
-    (cd "$state/download" && private_apt source --download-only "$1")
+    # A mirror may lack a security update's .dsc and patches while it has the upstream
+    # tarball: what was fetched is kept, and the tarball alone unpacked then.
+    (cd "$state/download" && private_apt source --download-only "$1") || true
     mkdir -p "$sources"
-    cp "$state/download"/* "$sources/"
-    # apt checked every file against the archive's signed index, as its own unpacking assumes.
-    (cd "$sources" && dpkg-source --no-check -x "$1"_*.dsc)
+    cp "$state/download"/* "$sources/" 2>/dev/null || true
+    if ls "$sources/$1"_*.dsc >/dev/null 2>&1; then
+        # apt checked every file against the archive's signed index, as its own unpacking assumes.
+        (cd "$sources" && dpkg-source --no-check -x "$1"_*.dsc)
+    elif ls "$sources/$1"_*.orig.tar.* >/dev/null 2>&1; then
+        (cd "$sources" && tar -xf "$1"_*.orig.tar.*)
+    else
+        echo "windows-deps.sh: Debian's archive gave no source of $1" >&2
+        exit 1
+    fi
     rm -rf "$state"
     trap - EXIT
 }
@@ -113,7 +122,9 @@ EOF
 
 # The static library alone: no tools, examples, tests or documentation.
 build_expat() {
-    source_dir=$(find "$sources" -mindepth 1 -maxdepth 1 -type d -name 'expat-*' | head -n 1)
+    # Debian's unpacked source, or upstream's tarball, which keeps it one folder down.
+    source_dir=$(dirname "$(find "$sources" -maxdepth 4 -path '*/lib/expat.h' | head -n 1)")
+    source_dir=${source_dir%/lib}
     expat_build="$build/deps-build/expat"
     cmake -S "$source_dir" -B "$expat_build" --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" -DFWBFORGE2_WINDOWS_PREFIX="$prefix" -DEXPAT_SHARED_LIBS=OFF \
@@ -137,9 +148,16 @@ copy_json_headers() {
     cp -R /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 }
 
-[ -f "$sources/libtomcrypt.stamp" ] || { fetch_source libtomcrypt && touch "$sources/libtomcrypt.stamp"; }
+# Not "fetch && touch": set -e does not stop a failing fetch inside such a list.
+if [ ! -f "$sources/libtomcrypt.stamp" ]; then
+    fetch_source libtomcrypt
+    touch "$sources/libtomcrypt.stamp"
+fi
 [ -f "$prefix/lib/libtomcrypt.a" ] || build_tomcrypt
-[ -f "$sources/expat.stamp" ] || { fetch_source expat && touch "$sources/expat.stamp"; }
+if [ ! -f "$sources/expat.stamp" ]; then
+    fetch_source expat
+    touch "$sources/expat.stamp"
+fi
 [ -f "$prefix/lib/libexpat.a" ] || build_expat
 [ -f "$prefix/lib/libgtest.a" ] || build_googletest
 [ -f "$prefix/include/nlohmann/json.hpp" ] || copy_json_headers
