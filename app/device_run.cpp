@@ -1,13 +1,9 @@
 #include "app/device_run.h"
 
-#include "app/failure_text.h"
 #include "common/hex.h"
+#include "lib/tool_lines.h"
 
 namespace {
-
-void print_stage_failure(Transcript& out, std::string_view stage, Status status) {
-    out.number_line("fwbforge2: " + std::string(stage) + "() returns ", status);
-}
 
 void take_base_facts(const BaseImage& base, RunFacts& facts) {
     facts.baseDigest = base.digest;
@@ -17,18 +13,12 @@ void take_base_facts(const BaseImage& base, RunFacts& facts) {
 } // namespace
 
 void print_board_data_stage(Transcript& out, const EntryValues* entry, const Failure& failure) {
-    if (entry == nullptr) {
-        out.text(forge_line(failure, {}));
-        print_stage_failure(out, "get_xml_data", failure.status);
-    } else {
+    if (entry != nullptr) {
         out.number_line("exprom        :", entry->exprom);
         out.line("Image Name    :", entry->imageName);
-        if (failure.failed()) {
-            out.text(forge_line(failure, {}));
-        }
     }
     if (failure.failed()) {
-        print_stage_failure(out, "readBdp", failure.status);
+        out.text(board_data_failure_text(entry != nullptr, failure));
     }
 }
 
@@ -49,17 +39,17 @@ void print_provision_outcome(Transcript& out, const ProvisionOutcome& outcome, R
         facts.outputDigest = outcome.outputDigest;
         return;
     }
-    if (const std::string diagnostic = diagnostic_of(outcome.failure); !diagnostic.empty()) {
-        print_diagnostic(diagnostic);
+    const ToolLines lines = provision_failure_lines(outcome.failure, facts.outputPath);
+    if (!lines.diagnostic.empty()) {
+        print_diagnostic(lines.diagnostic);
     }
-    out.text(forge_line(outcome.failure, facts.outputPath));
-    print_stage_failure(out, "provisionFile", outcome.failure.status);
+    out.text(lines.printed);
 }
 
 void print_unplaced(Transcript& out, const Failure& failure, RunFacts& facts) {
-    print_diagnostic(diagnostic_of(failure));
-    out.text(forge_line(failure, facts.outputPath));
-    print_stage_failure(out, "provisionFile", failure.status);
+    const ToolLines lines = provision_failure_lines(failure, facts.outputPath);
+    print_diagnostic(lines.diagnostic);
+    out.text(lines.printed);
     facts.status = failure.status;
     facts.outputLength.reset();
     facts.outputDigest.reset();
@@ -89,19 +79,4 @@ void print_closing_lines(Transcript& out, const RunFacts& facts) {
     } else {
         out.line("Custom fwb generated  ", facts.outputPath);
     }
-}
-
-std::vector<RunFile> files_in_use(std::string_view updateDataPath) {
-    std::vector<RunFile> files;
-    if (const std::optional<platform::FileIdentity> updateData =
-            platform::identity_of(updateDataPath)) {
-        files.push_back({*updateData, "the update data"});
-    }
-    platform::FileInfo printed;
-    if (!platform::info_of_standard_output(printed).failed() &&
-        printed.identity != platform::FileIdentity{} &&
-        platform::identity_of(platform::kNullDevice) != printed.identity) {
-        files.push_back({printed.identity, "standard output"});
-    }
-    return files;
 }

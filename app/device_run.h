@@ -5,6 +5,7 @@
 #include "common/failure.h"
 #include "image/base_image.h"
 #include "image/provision_file.h"
+#include "lib/tool_lines.h"
 #include "provisioning_data/update_data.h"
 
 #include <set>
@@ -43,8 +44,3 @@ class BaseWarnings {
 // The closing lines of a device whose image is written (or, for a dry run, would
 // be): "Custom fwb generated", or "Dry run: would write" and the digest.
 void print_closing_lines(Transcript& out, const RunFacts& facts);
-
-// The files a run reads or writes besides its base and output whose identity is
-// known before it writes: the update data, and standard output unless it is
-// the null device, which keeps nothing.
-std::vector<RunFile> files_in_use(std::string_view updateDataPath);

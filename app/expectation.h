@@ -5,16 +5,14 @@
 #include "common/failure.h"
 #include "image/expected_image.h"
 #include "image/image_reading.h"
+#include "lib/image_checks.h"
 #include "provisioning_data/board_data_stage.h"
 
 #include <string>
 
-// An image held against the one fwbforge2 would write: what --expect and the
-// batch gate share. Each gives 0, 67 (a file unreadable, its line to out) or
-// 69 (in report).
-
-// Why fwbforge2 would write no image, in fwbinspect's words, quoting fwbforge2's.
-std::string refusal_text(const Failure& failure);
+// An image held against the one fwbforge2 would write, as lib/image_checks.h
+// holds it, for the batch gate: a file's lines go to out as they are found.
+// Each gives 0, 67 or 69 (in report); refusal_text is lib/tool_lines.h's.
 
 // The image fwbforge2 would write from board over the base at basePath; a
 // missing base the entry names (not one given) is fwbforge2's refusal.

@@ -1,8 +1,8 @@
 #include "app/fwbdata_text.h"
 
-#include "app/failure_text.h"
 #include "common/board_data.h"
 #include "common/hex.h"
+#include "lib/failure_text.h"
 #include "provisioning_data/update_data_writer.h"
 
 namespace {

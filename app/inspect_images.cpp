@@ -213,10 +213,9 @@ int check_update_data_file(std::string_view path, bool jsonReport) {
     }
     if (!read) {
         // The devices read before a failed read stand before the reason.
-        Transcript lines(false);
-        lines.line("Unable to open file! ", path);
-        report.fail(PROVKIT_ERR_FILE, lines.printed());
-        diagnose("cannot read", path, read.error().reason.reason());
+        const ToolLines lines = unreadable_update_data_lines(path, read.error().reason);
+        report.fail(PROVKIT_ERR_FILE, lines.printed);
+        print_diagnostic(lines.diagnostic);
         return PROVKIT_ERR_FILE;
     }
     report.finish(check);

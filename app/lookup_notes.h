@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/device_id.h"
+#include "lib/image_checks.h" // base_image_path, which --expect takes there too
 #include "provisioning_data/update_data.h"
 
 #include <optional>
@@ -20,7 +21,3 @@ void explain_missing_entry(std::string_view updateData, DeviceId id);
 
 // When the entry's exprom value is neither "True" nor "False": it reads as 0.
 void warn_if_exprom_unclear(const EntryValues& values, std::string_view updateData);
-
-// The base image an entry names: relative to baseDir when one is given and the
-// name is not absolute, else as it is.
-std::string base_image_path(const std::optional<std::string>& baseDir, std::string_view imageName);

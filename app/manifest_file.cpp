@@ -1,10 +1,10 @@
 #include "app/manifest_file.h"
 
-#include "app/failure_text.h"
 #include "app/output.h"
 #include "common/hex.h"
 #include "image/calc_hash.h"
 #include "image/output_file.h"
+#include "lib/failure_text.h"
 
 namespace {
 

@@ -81,27 +81,3 @@ void Transcript::line(std::string_view text, std::string_view value) {
 void Transcript::number_line(std::string_view text, long long value) {
     line(text, std::to_string(value));
 }
-
-std::string c_quoted(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (byte < 0x20 || byte >= 0x7f) {
-            std::array<char, 8> escaped{};
-            std::snprintf(escaped.data(), escaped.size(), "\\x%02x", unsigned{byte});
-            out += escaped.data();
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lib/tool_lines.h" // c_quoted, for the lines both tools print
+
 #include <string>
 #include <string_view>
 
@@ -17,9 +19,6 @@ std::string_view program_name();
 std::string_view tool_version();
 // "PROGRAM VERSION\n", as --version prints it.
 std::string version_text();
-
-// A text as C would write it, so a line feed or a NUL in a name can be seen.
-std::string c_quoted(std::string_view text);
 
 // One line on standard error: the program's name, ": " and text.
 void print_diagnostic(std::string_view text);

@@ -77,8 +77,14 @@ void diagnose(std::string_view what, std::string_view path, std::string_view rea
 }
 
 void report_unreadable_image(Transcript& out, std::string_view path, const platform::Error& error) {
-    out.line("Unable to read fwb ", path);
-    diagnose("cannot read", path, error.failed() ? error.reason() : "not a regular file");
+    report_tool_lines(out, unreadable_image_lines(path, error));
+}
+
+void report_tool_lines(Transcript& out, const ToolLines& lines) {
+    out.text(lines.printed);
+    if (!lines.diagnostic.empty()) {
+        print_diagnostic(lines.diagnostic);
+    }
 }
 
 int finish_failed(const Transcript& out, bool json, std::string_view kind, int status) {

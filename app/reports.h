@@ -5,6 +5,8 @@
 #include "common/device_id.h"
 #include "image/image_comparison.h"
 #include "image/image_inspection.h"
+#include "lib/image_checks.h"
+#include "lib/tool_lines.h"
 #include "provisioning_data/update_data.h"
 
 #include <cstdint>
@@ -38,35 +40,9 @@ class ChunkedOutput {
     std::string pending_;
 };
 
-// An image held against the one fwbforge2 would write for a device.
-struct ExpectReport {
-    std::string_view image;
-    std::uint64_t imageLength = 0;
-    DeviceId device;
-    std::string_view updateData;
-    std::optional<EntryValues> entry;      // when the device has one
-    std::optional<std::uint16_t> macBytes; // the entry's decoded lengths; none when invalid
-    std::optional<std::uint16_t> phyBytes;
-    std::optional<std::string> base; // when it was opened
-    bool baseGiven = false;          // with --base, not the entry's <image>
-    std::uint64_t baseLength = 0;
-    std::optional<std::vector<std::string_view>> baseUnsealed; // when its chain was checked
-    std::string refusal; // why fwbforge2 would write no image; empty when it would
-    std::vector<PartDifference> differences;
-
-    bool asExpected() const { return refusal.empty() && differences.empty(); }
-};
-
 std::string expect_report_text(const ExpectReport& report);
 // With the head, the status and, when it was refused, no differences.
 Json expect_report_json(const ExpectReport& report);
-
-// Two images side by side.
-struct DiffReport {
-    std::string_view a;
-    std::string_view b;
-    ImageComparison comparison;
-};
 
 std::string diff_report_text(const DiffReport& report);
 Json diff_report_json(const DiffReport& report);
@@ -85,6 +61,9 @@ void report_unreadable_image(Transcript& out, std::string_view path, const platf
 // A mode that failed before it had its report: as --json prints it, or nothing
 // more when its lines went out as they came.
 int finish_failed(const Transcript& out, bool json, std::string_view kind, int status);
+
+// A failure's lines: the printed ones to out, the reason on standard error.
+void report_tool_lines(Transcript& out, const ToolLines& lines);
 
 // One line on standard error: what could not be done to path, and why.
 void diagnose(std::string_view what, std::string_view path, std::string_view reason);

@@ -1,12 +1,12 @@
 #include "app/single_run.h"
 
 #include "app/device_run.h"
-#include "app/failure_text.h"
 #include "app/json_text.h"
 #include "app/lookup_notes.h"
 #include "app/output.h"
 #include "app/record_file.h"
 #include "app/run_record.h"
+#include "lib/failure_text.h"
 #include "provisioning_data/board_data_stage.h"
 #include "provisioning_data/device_key.h"
 

@@ -146,6 +146,7 @@ Result<EntryValues> get_xml_data(std::string_view key, std::string_view path,
         } else if (const std::optional<std::size_t> keyAt = entry_key_at(line, key)) {
             // The tags before the key belong to whatever the line listed before this device.
             inEntry = true;
+            values.keyLine = number;
             entryEnded = take(std::string_view(line).substr(*keyAt + key.size()));
         }
     }

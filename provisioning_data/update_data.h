@@ -49,6 +49,7 @@ struct EntryValues {
     // The "<exprom>" value that decided exprom, and its line; filled by get_xml_data only.
     std::string expromText;
     std::size_t expromLine = 0;
+    std::size_t keyLine = 0; // the line that opens the entry, from 1, when the lookup found it
 };
 
 // The first occurrence of each tag in a text, and its value.

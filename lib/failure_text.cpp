@@ -1,4 +1,4 @@
-#include "app/failure_text.h"
+#include "lib/failure_text.h"
 
 namespace {
 
