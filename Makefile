@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 10
 JOBS ?= $(shell nproc)
 
-.PHONY: all build deps sanitize portable coverage test fuzz bench demo example-image install format clean \
+.PHONY: python python-test library-test all build deps sanitize portable coverage test fuzz bench demo example-image install format clean \
 	windows-deps windows test-windows package package-deb package-zip
 
 all: build
@@ -22,7 +22,16 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: deps build sanitize portable
+# Debian's own interpreter, which python3-dev and python3-pytest are for: another
+# python3 earlier on PATH may be a different build that cannot load the module.
+PYTHON = /usr/bin/python3
+
+# The Python module into $(BUILD_DIR)/python (PYTHONPATH=$(BUILD_DIR)/python imports it).
+python: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake -S . -B $(BUILD_DIR) -DFWBFORGE2_PYTHON=ON -DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: deps python sanitize portable
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 	ctest --test-dir $(PORTABLE_DIR) --output-on-failure -j $(JOBS)
@@ -76,7 +85,7 @@ demo: deps $(BUILD_DIR)/CMakeCache.txt
 example-image: build
 	$(BUILD_DIR)/examples/make_example_image examples/example-base.fwb 262144 65536 4096 2026
 
-install: build
+install: python
 	cmake --install $(BUILD_DIR)
 
 # Windows: cross-built with mingw-w64 against target libraries built into $(WINDOWS_DIR)/deps,

@@ -7,7 +7,7 @@ set -eu
 
 case "${1:-}" in
 "")
-    packages="cmake g++ clang libclang-rt-14-dev make pkg-config libtomcrypt-dev libssl-dev libgtest-dev nlohmann-json3-dev libexpat1-dev hyperfine time xfsprogs python3 python3-jsonschema zsh python3-lxml xmlstarlet"
+    packages="cmake g++ clang libclang-rt-14-dev make pkg-config libtomcrypt-dev libssl-dev libgtest-dev nlohmann-json3-dev libexpat1-dev hyperfine time xfsprogs python3 python3-jsonschema zsh python3-lxml xmlstarlet pybind11-dev python3-dev python3-pytest"
     ;;
 windows)
     # dpkg-dev unpacks the LibTomCrypt source package; libgtest-dev ships GoogleTest's source.
