@@ -104,7 +104,7 @@ windows-deps:
 $(WINDOWS_DIR)/CMakeCache.txt: | windows-deps
 	cmake -S . -B $(WINDOWS_DIR) $(WINDOWS_CMAKE) -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
 
-package-deb: build
+package-deb: python
 	cd $(BUILD_DIR) && cpack -G DEB
 
 windows: windows-deps $(WINDOWS_DIR)/CMakeCache.txt
