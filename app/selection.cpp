@@ -99,12 +99,12 @@ std::optional<DeviceId> parse_device_name(std::string_view name) {
     return DeviceId{.did = parts[1], .vid = parts[0], .svid = parts[2], .ssid = parts[3]};
 }
 
-Selection read_selection(std::string_view spec) {
-    if (spec.starts_with('@')) {
-        return read_names_file(spec.substr(1));
+Selection read_selection(std::string_view given) {
+    if (given.starts_with('@')) {
+        return read_names_file(given.substr(1));
     }
     Selection selection;
-    for (std::string_view rest = spec;;) {
+    for (std::string_view rest = given;;) {
         const std::size_t end = std::min(rest.find(','), rest.size());
         if (!add_name(selection, trimmed(rest.substr(0, end))) || end == rest.size()) {
             break;

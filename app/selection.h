@@ -24,7 +24,7 @@ struct Selection {
     std::string line;
     std::string reason;
 };
-Selection read_selection(std::string_view spec);
+Selection read_selection(std::string_view given);
 
 // Keeps in check only the selected devices and their values, in file order.
 // Gives the selected devices that check does not list.

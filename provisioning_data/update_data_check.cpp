@@ -57,8 +57,7 @@ struct Reader {
     bool hasValueTags = false;
 };
 
-// One pass over the file: what each line lists and what its tags say, with
-// what the open entries make of them.
+// One pass over the file: each line's devices and tags, and what open entries make of them.
 class Scan {
   public:
     Scan(UpdateDataCheck& check, bool keepValues) : check_(check), entries_(check, keepValues) {}
@@ -120,9 +119,8 @@ class Scan {
         report(1, message);
     }
 
-    // Takes the line's tags into lineTags_ and what its other less-than signs
-    // begin into opensSomething_ and mentions_, and reports tags written in
-    // another case, which the scanner does not see.
+    // Takes the line's tags into lineTags_, what its other less-than signs begin into
+    // opensSomething_ and mentions_; reports tags in another case, unseen by the scanner.
     void look_at_less_than_signs(std::size_t number, std::string_view line) {
         opensSomething_ = false;
         mentions_.clear();
