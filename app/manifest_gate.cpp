@@ -38,6 +38,12 @@ class Gate {
             return GateReport::fail(request_.manifest, request_.json, PROVKIT_ERR_FILE,
                                     "Unable to open file! " + request_.manifest + "\n");
         }
+        if (!report_ && startStatus_ == PROVKIT_OK) {
+            // The text ended, or went wrong, before the manifest's head was whole.
+            startStatus_ = PROVKIT_ERR_DATA;
+            startLines_ = "Not a manifest " + request_.manifest + ": " +
+                          (failure ? failure->reason : "no devices") + "\n";
+        }
         if (!report_) {
             return GateReport::fail(request_.manifest, request_.json, startStatus_, startLines_);
         }
