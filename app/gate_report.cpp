@@ -53,9 +53,7 @@ GateReport::GateReport(std::string_view manifest, bool json) : manifest_(manifes
     }
     Json head = document_head("manifest_check");
     head["manifest"] = {{"path", manifest_}};
-    std::string text = json_indented(head);
-    text.resize(text.size() - 2); // the closing "\n}"
-    out_.text() += text + ",\n  \"findings\": [";
+    out_.text() += json_opening(head, "findings");
 }
 
 void GateReport::update_data(std::string_view path, std::string_view problem) {
@@ -114,8 +112,7 @@ int GateReport::finish(int fileStatus) {
     tail["summary"] = summary;
     tail["status"] = status;
     tail["as_expected"] = status == PROVKIT_OK;
-    const std::string members = json_indented(tail);
-    out_.text() += (findings_ == 0 ? "]" : "\n  ]") + (",\n" + members.substr(2)) + "\n";
+    out_.text() += (findings_ == 0 ? "]" : "\n  ]") + json_closing(tail);
     out_.flush();
     return status;
 }

@@ -33,3 +33,16 @@ template <typename JsonValue> std::string json_line(const JsonValue& json) {
 inline std::string json_quoted(std::string_view text) {
     return json_compact(nlohmann::json(std::string(text)));
 }
+
+// A document printed a piece at a time, as nlohmann indents it whole: the head's
+// members, then the key of the array that follows, its "[" open.
+inline std::string json_opening(const Json& head, std::string_view arrayKey) {
+    std::string text = json_indented(head);
+    text.resize(text.size() - 2); // the closing "\n}"
+    return text + ",\n  " + json_quoted(arrayKey) + ": [";
+}
+
+// The members after the array, once it is closed, and the document's end.
+inline std::string json_closing(const Json& tail) {
+    return ",\n" + json_indented(tail).substr(2) + "\n"; // past tail's "{\n"
+}

@@ -60,9 +60,8 @@ void Manifest::add(const RunFacts& facts, std::string_view imageName) {
 
 bool Manifest::write(const Json& head, const Sink& sink) const {
     // The head's members, then "devices": as nlohmann prints them.
-    std::string text = json_indented(head);
-    text.resize(text.size() - 2); // "\n}"
-    text += devices_.empty() ? ",\n  \"devices\": []\n}\n" : ",\n  \"devices\": [\n";
+    std::string text = json_opening(head, "devices");
+    text += devices_.empty() ? "]\n}\n" : "\n";
     std::string lastName;
     std::string lastNameQuoted;
     for (std::size_t i = 0; i < devices_.size(); ++i) {

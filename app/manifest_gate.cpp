@@ -7,7 +7,7 @@
 #include "app/manifest_reading.h"
 #include "app/selection.h"
 #include "common/hex.h"
-#include "common/sha256_stream.h"
+#include "image/calc_hash.h"
 #include "provisioning_data/update_data_check.h"
 
 #include <algorithm>
@@ -214,21 +214,12 @@ void Gate::check_image(const ManifestEntry& entry, const EntryValues& values,
         }
         return;
     }
-    HashStream hash;
-    bool complete = false;
-    ImageBytes bytes(image.file, image.length);
-    error = bytes.read_blocks(
-        0, image.length,
-        [&](std::span<const std::uint8_t> block) {
-            hash.add(block);
-            return true;
-        },
-        complete);
-    const Result<DigestValue> digest = hash.finish();
-    if (!complete || !digest) {
+    const Result<DigestValue> digest = file_sha256(image.file, image.length);
+    if (!digest) {
+        const platform::Error& reason = digest.error().reason;
         finding.verdict = Verdict::unreadable;
         finding.problems.push_back(c_quoted(path));
-        diagnose("cannot read", path, error.failed() ? error.reason() : "it ended early");
+        diagnose("cannot read", path, reason.failed() ? reason.reason() : "it ended early");
         return;
     }
     if (entry.length != image.length) {

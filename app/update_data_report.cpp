@@ -147,12 +147,10 @@ void append_device_json(std::string& text, const ListedDevice& device, RenderedT
 }
 
 // The document's opening members, as nlohmann writes them, up to the devices.
-std::string json_opening(std::string_view path) {
+std::string report_opening(std::string_view path) {
     Json head = document_head("update_data");
     head["update_data"] = {{"path", path}};
-    std::string text = json_indented(head);
-    text.resize(text.size() - 2); // the closing "\n}"
-    return text + ",\n  \"devices\": [";
+    return json_opening(head, "devices");
 }
 
 void append_finding_json(std::string& text, const Finding& finding, RenderedTexts& messages) {
@@ -181,7 +179,7 @@ const std::string& RenderedTexts::of(std::string_view held) {
 UpdateDataReport::UpdateDataReport(std::string_view path, bool json)
     : path_(path), json_(json), names_(json ? json_quoted : c_quoted) {
     if (json_) {
-        output_.text() = json_opening(path_);
+        output_.text() = report_opening(path_);
     }
 }
 
@@ -238,8 +236,6 @@ void UpdateDataReport::fail(int status, std::string_view printed) {
     tail["status"] = status;
     tail["messages"] = printed_lines(printed);
     tail["ok"] = false;
-    const std::string members = json_indented(tail);
-    text += ",\n" + members.substr(2); // past "{\n"
-    text += "\n";
+    text += json_closing(tail);
     output_.flush();
 }
